@@ -1,0 +1,38 @@
+// The GPU host layer: device buffers and the sphere texture, uploads of the
+// scene records into the kernel's stores, and the per-frame launch and
+// read-back.  The same source (rtlib.cu) is built by nvcc against the CUDA
+// runtime and by g++ against Velmora's CPU runtime.
+//
+// Every failing runtime or timer call prints one line on standard error,
+// naming rtlib.cu and a fixed line number, and ends the process with exit(1).
+#pragma once
+
+#include "scene/records.h"
+
+// Allocates the width x height frame buffer and the 1024-byte sphere buffer
+// and binds the sphere texture over the latter.  Returns 0.
+int gpu_init(int width, int height);
+
+// Unbinds the sphere texture and frees the frame buffer.  Returns 0.
+int gpu_release();
+
+// Copy `count` records byte for byte into the kernel's stores, from record 0.
+// Each returns 0, or -1 without copying or printing anything when `count` is
+// above the store's capacity (32 spheres, 32 materials, 8 lights).
+int upload_spheres(const Sphere* records, int count);
+int upload_materials(const Material* records, int count);
+int upload_lights(const PointLight* records, int count);
+
+// Where the time of one frame went, in milliseconds of wall-clock time.
+struct FrameTimes {
+  float kernel_ms;    // launch and the whole kernel run
+  float readback_ms;  // copy of the frame to the host
+  float total_ms;     // the two together: what the console line reports
+};
+
+// Renders one frame into `pixel_buffer` (frame_width x frame_height words,
+// row 0 at the bottom) and prints "Processing time: %f (ms) \n".  Returns 0.
+int render_frame(unsigned int* pixel_buffer);
+
+// The same frame without the console line; the times go to `times`.
+int render_frame_timed(unsigned int* pixel_buffer, FrameTimes* times);

@@ -1,0 +1,292 @@
+// The per-pixel trace: camera ray, nearest sphere, one shadow ray, point-light
+// shading, and up to three reflected or refracted continuations, summed with
+// shrinking weights and packed into one pixel word.
+//
+// Written once over the lane type: `trace_pixel<float>` is what one CUDA
+// thread computes, and the packed instantiation traces a pack of pixels in
+// the CPU back-end.  Per-lane branches are masks; the bounce loop runs while
+// any lane is still active, and a lane that has stopped keeps its sum.
+#pragma once
+
+#include <cstdint>
+
+#include "common/host_device.h"
+#include "lanes/lanes.h"
+#include "scene/records.h"
+#include "shading/shading.h"
+
+// Fixed values the kernel is built with.
+inline constexpr int kTracedSpheres = 4;        // spheres 0 to 3, whatever was uploaded
+inline constexpr float kNoHit = 1e38f;          // start of every nearest-hit search
+inline constexpr float kEpsilon = 1e-12f;       // material thresholds, shadow tolerance
+inline constexpr float kRefractOffset = 1e-5f;  // refracted origin, along the direction
+inline constexpr int kLastRay = 3;              // camera ray plus three continuations
+
+// What the trace reads: the sphere store (as texels), the material table and
+// the position of light 0.  On the GPU the spheres come through a texture
+// object; on the CPU, and in tests, through a plain array of texels.
+struct SceneView {
+#if VELMORA_CUDA_BUILD
+  cudaTextureObject_t sphere_texture;
+#else
+  const SphereTexel* sphere_texels;
+#endif
+  int sphere_texel_count;
+  const Material* materials;
+  Vec4 light_position;
+};
+
+// Texel i, with the index clamped to the store as the texture clamps it.
+VELMORA_HOST_DEVICE SphereTexel fetch_texel(const SceneView& scene, int i) {
+  i = i < 0 ? 0 : (i >= scene.sphere_texel_count ? scene.sphere_texel_count - 1 : i);
+#if VELMORA_DEVICE_CODE
+  const uint4 t = tex1Dfetch<uint4>(scene.sphere_texture, i);
+  return SphereTexel{t.x, t.y, t.z, t.w};
+#elif VELMORA_CUDA_BUILD
+  (void)scene;
+  return SphereTexel{0, 0, 0, 0};  // the host pass of a CUDA build never traces
+#else
+  return scene.sphere_texels[i];
+#endif
+}
+
+// One sphere as the trace reads it: centre, radius squared, material byte.
+struct SphereData {
+  Vec4 center;
+  float radius_sq;
+  std::uint8_t material;
+};
+
+VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
+  const SphereTexel a = fetch_texel(scene, 2 * i);
+  const SphereTexel b = fetch_texel(scene, 2 * i + 1);
+  SphereData s;
+  s.center = Vec4(lanes::float_from_bits(a.x), lanes::float_from_bits(a.y),
+                  lanes::float_from_bits(a.z));
+  s.radius_sq = lanes::float_from_bits(b.y);
+  s.material = static_cast<std::uint8_t>(b.z & 0xffu);
+  return s;
+}
+
+// Centre and radius squared of a per-lane sphere index.
+template <class Float>
+struct SphereLanes {
+  Vec4T<Float> center;
+  Float radius_sq;
+};
+
+template <class Float>
+VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
+                                                    const lanes::Index<Float>& index) {
+  SphereLanes<Float> s;
+  if constexpr (lanes::LaneTypes<Float>::width == 1) {
+    const SphereData one = fetch_sphere(scene, index);
+    s.center = one.center;
+    s.radius_sq = one.radius_sq;
+  } else {
+#if !VELMORA_CUDA_BUILD
+    // Sphere i is 8 words from sphere i - 1; clamping the sphere index to
+    // the store clamps both of its texels.
+    const float last = static_cast<float>(scene.sphere_texel_count / 2 - 1);
+    const Float i = lanes::clamp(index, Float(0.0f), Float(last));
+    const float* words = reinterpret_cast<const float*>(scene.sphere_texels);
+    constexpr int stride = sizeof(Sphere) / sizeof(float);
+    s.center = Vec4T<Float>(lanes::gather(words + 0, i, stride), lanes::gather(words + 1, i, stride),
+                            lanes::gather(words + 2, i, stride));
+    s.radius_sq = lanes::gather(words + 5, i, stride);
+#endif
+  }
+  return s;
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE HitRecordT<Float> empty_hit_record() {
+  HitRecordT<Float> record;
+  record.point = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
+  record.normal = record.point;
+  record.material = lanes::Byte<Float>(0);
+  record.hit = lanes::Mask<Float>(false);
+  record.sphere_index = lanes::Index<Float>(-1);
+  return record;
+}
+
+// Nearest of the four spheres along `ray`; stores it in `record` and returns
+// where a hit was stored.  A sphere is missed when the discriminant is
+// negative, its centre lies behind the origin (b > 0) or the origin lies
+// inside it (c < 0).  The sphere named by record.sphere_index is skipped:
+// the previous ray's sphere, unless a lower-index sphere was stored first.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
+                                                        const RayT<Float>& ray,
+                                                        HitRecordT<Float>& record) {
+  using Mask = lanes::Mask<Float>;
+  Float t_min = Float(kNoHit);
+  for (int i = 0; i < kTracedSpheres; ++i) {
+    const SphereData sphere = fetch_sphere(scene, i);
+    const Vec4T<Float> center = broadcast<Float>(sphere.center);
+    const Vec4T<Float> oc = vec_sub(ray.origin, center);
+    const Float b = vec_dot(oc, ray.direction);
+    const Float c = vec_dot(oc, oc) - sphere.radius_sq;
+    const Float disc = b * b - c;
+    // NaN passes these tests and is stopped by t < t_min below.
+    const Mask candidate = !(disc < 0.0f) && !(b > 0.0f) && !(c < 0.0f) &&
+                           !(record.sphere_index == i);
+    if (!lanes::any(candidate)) continue;
+
+    const Float b_plus_s = b + lanes::sqrt(disc);
+    const Float t = -b_plus_s;  // the nearer root
+    const Mask store = candidate && t < t_min;
+    if (!lanes::any(store)) continue;
+
+    const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, b_plus_s));
+    Vec4T<Float> normal = vec_sub(point, center);
+    vec_normalize(normal);
+    record.point = select<Float>(store, point, record.point);
+    record.normal = select<Float>(store, normal, record.normal);
+    record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
+    record.material = lanes::select(store, lanes::Byte<Float>(sphere.material), record.material);
+    record.hit = record.hit || store;
+    t_min = lanes::select(store, t, t_min);
+  }
+  return !(t_min == kNoHit);
+}
+
+// Squared distance, the x, y and z squares summed in that order.
+template <class Float>
+VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Float>& b) {
+  const Float dx = a.x - b.x;
+  const Float dy = a.y - b.y;
+  const Float dz = a.z - b.z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// Whether the point P, on the sphere that trace_hit names, does not see the
+// light at L.  The test compares distances from the light: any occluder whose
+// hit point is no farther from the light than P counts, wherever it lies.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const SceneView& scene, const Vec4T<Float>& P,
+                                                 const Vec4T<Float>& L,
+                                                 const HitRecordT<Float>& trace_hit,
+                                                 HitRecordT<Float>& shadow_hit) {
+  shadow_hit.sphere_index = trace_hit.sphere_index;
+  const RayT<Float> shadow_ray = ray_between(P, L);
+  const lanes::Mask<Float> blocked = find_nearest_hit(scene, shadow_ray, shadow_hit);
+  return blocked &&
+         squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
+}
+
+// The ray that continues from P when direction D meets a surface of normal N
+// with index ratio eta.  No guard for total internal reflection: a negative
+// k makes the direction NaN, and the next search then ends the ray.
+template <class Float>
+VELMORA_HOST_DEVICE RayT<Float> refract_ray(const Vec4T<Float>& P, const Vec4T<Float>& D,
+                                            const Vec4T<Float>& N, const Float& eta) {
+  const Float cosi = vec_dot(D, N);
+  const Float k = 1.0f - eta * eta * (1.0f - cosi * cosi);
+  Vec4T<Float> T = vec_add(vec_scale(D, eta), vec_scale(N, -(eta * cosi) - lanes::sqrt(k)));
+  vec_normalize(T);
+  RayT<Float> ray;
+  ray.origin = vec_add(P, vec_scale(T, Float(kRefractOffset)));
+  ray.direction = T;
+  return ray;
+}
+
+// Pixel word: red in bits 0-7, green 8-15, blue 16-23, alpha 255.  A channel
+// scales by 255 and truncates; NaN and negatives give 0, and a channel at or
+// above 1.0 saturates at 255 rather than wrapping around.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::UInt<Float> channel_byte(const Float& channel) {
+  Float v = channel * 255.0f;
+  v = lanes::select(v >= 0.0f, v, Float(0.0f));  // NaN fails the test too
+  v = lanes::min(v, Float(255.0f));
+  return lanes::truncate_to_uint(v);
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum) {
+  using UInt = lanes::UInt<Float>;
+  return channel_byte(color_sum.x) | (channel_byte(color_sum.y) << 8) |
+         (channel_byte(color_sum.z) << 16) | UInt(0xff000000u);
+}
+
+// The transparent continuation: refract into the sphere just hit, then move
+// the ray once more on the same sphere, taking the root with the minus sign
+// (for an origin inside the sphere that is the entry point again, up to
+// rounding) and refracting there with the unnormalised N' = E - C.  The next
+// ray thus starts just inside the sphere near the entry point; the search
+// never hits a sphere containing its origin, and skips this one anyway.
+template <class Float>
+VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const SceneView& scene,
+                                                         const RayT<Float>& ray,
+                                                         const HitRecordT<Float>& trace_hit,
+                                                         const Float& eta) {
+  RayT<Float> next = refract_ray(trace_hit.point, ray.direction, trace_hit.normal, eta);
+  const lanes::Mask<Float> again = trace_hit.hit;
+  if (lanes::any(again)) {
+    const SphereLanes<Float> sphere = fetch_sphere<Float>(scene, trace_hit.sphere_index);
+    const Vec4T<Float> O = next.origin;
+    const Vec4T<Float> T = next.direction;
+    const Vec4T<Float> oc = vec_sub(O, sphere.center);
+    const Float b = vec_dot(oc, T);
+    const Float c = vec_dot(oc, oc) - sphere.radius_sq;
+    const Float disc = b * b - c;
+    // Where the discriminant is negative (or NaN) there is no root; the
+    // ray is then refracted again where it stands (t = 0).
+    const Float t = lanes::select(disc >= 0.0f, -(b + lanes::sqrt(disc)), Float(0.0f));
+    const Vec4T<Float> E = vec_add(O, vec_scale(T, t));
+    const Vec4T<Float> normal = vec_sub(E, sphere.center);
+    const RayT<Float> moved = refract_ray(E, T, normal, eta);
+    next.origin = select<Float>(again, moved.origin, next.origin);
+    next.direction = select<Float>(again, moved.direction, next.direction);
+  }
+  return next;
+}
+
+// The colour word of pixel (x, y) of a width x height frame.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes::Int<Float> x,
+                                                   lanes::Int<Float> y, int width, int height) {
+  using Mask = lanes::Mask<Float>;
+  RayT<Float> ray = primary_ray<Float>(x, y, width, height);
+  HitRecordT<Float> trace_hit = empty_hit_record<Float>();
+  HitRecordT<Float> shadow_hit = empty_hit_record<Float>();
+  Vec4T<Float> color_sum(Float(0.0f), Float(0.0f), Float(0.0f));
+  Float weight = Float(1.0f);
+  Mask active = Mask(true);
+  const Vec4T<Float> light = broadcast<Float>(scene.light_position);
+
+  for (int depth = 0;; ++depth) {
+    active = active && find_nearest_hit(scene, ray, trace_hit);
+    if (!lanes::any(active)) break;
+
+    // A point in shadow gets no light at all, not even the ambient term.
+    const Vec4T<Float> P = trace_hit.point;
+    const Vec4T<Float> N = trace_hit.normal;
+    const Mask shadowed = in_shadow(scene, P, light, trace_hit, shadow_hit);
+    const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
+    const Vec4T<Float> zero(Float(0.0f), Float(0.0f), Float(0.0f));
+    const Vec4T<Float> color = select<Float>(shadowed, zero, shade_point_light(trace_hit, light, m));
+    color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
+
+    if (depth == kLastRay) break;
+
+    // A surface that both reflects and transmits only reflects.
+    const Mask reflects = active && m.reflection > kEpsilon;
+    const Mask transmits = active && !reflects && m.transparency > kEpsilon;
+    if (lanes::any(reflects)) {
+      weight = lanes::select(reflects, weight * m.reflection, weight);
+      ray.origin = select<Float>(reflects, P, ray.origin);
+      ray.direction = select<Float>(reflects, vec_reflect(ray.direction, N), ray.direction);
+    }
+    if (lanes::any(transmits)) {
+      const Float eta = 1.0f / m.refraction_index;
+      const RayT<Float> next = transparent_continuation(scene, ray, trace_hit, eta);
+      // Each transparent continuation takes the transparency twice.
+      weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
+      ray.origin = select<Float>(transmits, next.origin, ray.origin);
+      ray.direction = select<Float>(transmits, next.direction, ray.direction);
+    }
+    active = reflects || transmits;
+  }
+  return pack_pixel(color_sum);
+}

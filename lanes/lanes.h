@@ -1,0 +1,152 @@
+// The lane vocabulary that the shading math and the trace are written in.
+//
+// Rendering code is a template over `Float`, the type of one colour channel
+// or coordinate per lane.  With `Float = float` it is the scalar code that the
+// CUDA kernel runs (one pixel per thread) and that host code calls; with a
+// SIMD pack (lanes/simd_lanes.h) the same source traces several pixels at once.
+//
+// Branches on per-lane data are written as `select`, loops run while `any`
+// lane is active, and per-lane table reads go through `gather`.  Everything
+// here is the scalar instantiation of that vocabulary.
+#pragma once
+
+#include <cstdint>
+
+#include "common/host_device.h"
+
+#if !VELMORA_CUDA_BUILD
+#include <cmath>
+#include <sleef.h>
+#endif
+
+namespace lanes {
+
+// Derived lane types: the comparison result, a 32-bit integer and a byte per
+// lane.  The scalar instantiation uses the plain C++ types.
+template <class Float>
+struct LaneTypes;
+
+template <>
+struct LaneTypes<float> {
+  using Mask = bool;
+  using Int = std::int32_t;
+  using UInt = std::uint32_t;
+  using Index = std::int32_t;
+  using Byte = std::uint8_t;
+  static constexpr int width = 1;
+};
+
+template <class Float>
+using Mask = typename LaneTypes<Float>::Mask;
+template <class Float>
+using Int = typename LaneTypes<Float>::Int;
+template <class Float>
+using UInt = typename LaneTypes<Float>::UInt;
+template <class Float>
+using Index = typename LaneTypes<Float>::Index;
+template <class Float>
+using Byte = typename LaneTypes<Float>::Byte;
+
+// Blocks template argument deduction, so that a plain float argument
+// broadcasts to whatever lane type the other arguments fix.
+template <class T>
+struct identity {
+  using type = T;
+};
+template <class T>
+using identity_t = typename identity<T>::type;
+
+template <class T>
+VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {
+  return mask ? if_true : if_false;
+}
+
+VELMORA_HOST_DEVICE bool any(bool mask) { return mask; }
+VELMORA_HOST_DEVICE bool all(bool mask) { return mask; }
+
+// NaN compares unequal to itself; written this way so that no compiler flag
+// can fold it away (the build never uses fast math).
+VELMORA_HOST_DEVICE bool is_nan(float v) { return !(v == v); }
+
+VELMORA_HOST_DEVICE float sqrt(float v) {
+#if VELMORA_DEVICE_CODE
+  return sqrtf(v);
+#else
+  return std::sqrt(v);
+#endif
+}
+
+VELMORA_HOST_DEVICE float min(float a, float b) { return b < a ? b : a; }
+
+VELMORA_HOST_DEVICE std::int32_t clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
+// Single-precision power with C99's sign rules (a negative base with an even
+// integer exponent is positive).  On the CPU the scalar and the packed
+// instantiations must give the same bits, so both use the same SLEEF
+// algorithm: with FMA when the packed one has it, without when it has not.
+VELMORA_HOST_DEVICE float pow(float base, float exponent) {
+#if VELMORA_DEVICE_CODE
+  return powf(base, exponent);
+#elif defined(__FMA__)
+  return Sleef_powf1_u10purecfma(base, exponent);
+#else
+  return Sleef_powf1_u10purec(base, exponent);
+#endif
+}
+
+// Single-precision tangent: the C library's double tangent rounded to float
+// on the host, the device's tanf in the kernel.
+VELMORA_HOST_DEVICE float tan(float v) {
+#if VELMORA_DEVICE_CODE
+  return tanf(v);
+#else
+  return static_cast<float>(std::tan(static_cast<double>(v)));
+#endif
+}
+
+VELMORA_HOST_DEVICE float to_float(std::int32_t v) { return static_cast<float>(v); }
+
+// Truncation toward zero of a value already known to lie in [0, 2^32).
+VELMORA_HOST_DEVICE std::uint32_t truncate_to_uint(float v) { return static_cast<std::uint32_t>(v); }
+
+// The float whose bits are `bits`, as a texel word is read.
+VELMORA_HOST_DEVICE float float_from_bits(std::uint32_t bits) {
+#if VELMORA_DEVICE_CODE
+  return __uint_as_float(bits);
+#else
+  return __builtin_bit_cast(float, bits);
+#endif
+}
+
+VELMORA_HOST_DEVICE std::uint32_t bits_from_float(float v) {
+#if VELMORA_DEVICE_CODE
+  return __float_as_uint(v);
+#else
+  return __builtin_bit_cast(std::uint32_t, v);
+#endif
+}
+
+// Lane i of a per-lane value; the scalar value has one lane.
+template <class T>
+VELMORA_HOST_DEVICE T lane(T v, int) {
+  return v;
+}
+
+// Reads base[index * stride] for every lane: a field of a record in a table
+// of records whose size is `stride` floats.  A table index is an `Index` or
+// a `Byte` lane value.
+VELMORA_HOST_DEVICE float gather(const float* base, std::int32_t index, int stride) {
+  return base[index * stride];
+}
+
+}  // namespace lanes
+
+// CPU builds also have the packed instantiation.  It is declared here, before
+// any code written over the lane type, because those templates name the lane
+// operations with qualified names, which are looked up where the template is
+// defined.
+#if !VELMORA_CUDA_BUILD
+#include "lanes/simd_lanes.h"
+#endif

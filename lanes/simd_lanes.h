@@ -1,0 +1,117 @@
+// The packed instantiation of the lane vocabulary, over
+// std::experimental::simd: `Pack<N>` is N floats, `NativePack` the widest
+// the compiler's target has (16 with AVX-512, 8 with AVX2, 4 with SSE).
+//
+// Per-lane power comes from SLEEF, whose single-precision pow keeps C99's
+// sign rules and computes the same bits as the scalar SLEEF call that
+// lanes.h uses, so packed and scalar traces agree word for word.
+// CPU builds only: nvcc's device pass never sees this header.
+#pragma once
+
+#include <cstdint>
+#include <experimental/simd>
+#include <type_traits>
+
+#if defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
+#include "lanes/lanes.h"
+
+namespace lanes {
+
+namespace stdx = std::experimental;
+
+template <int N>
+using Pack = stdx::fixed_size_simd<float, N>;
+using NativePack = stdx::native_simd<float>;
+
+// Integer lanes share the float lanes' ABI, so a pack of N floats pairs with
+// a pack of N integers.  Sphere indices and material bytes are carried as
+// exact small floats: their comparisons then give masks of the float lanes,
+// which select everything else, and they convert to integers only to index
+// a table.
+template <class Abi>
+struct LaneTypes<stdx::simd<float, Abi>> {
+  using Float = stdx::simd<float, Abi>;
+  using Mask = typename Float::mask_type;
+  using Int = stdx::simd<std::int32_t, Abi>;
+  using UInt = stdx::simd<std::uint32_t, Abi>;
+  using Index = Float;
+  using Byte = Float;
+  static constexpr int width = static_cast<int>(Float::size());
+};
+
+template <class T, class Abi>
+inline stdx::simd<T, Abi> select(const stdx::simd_mask<T, Abi>& mask,
+                                 const stdx::simd<T, Abi>& if_true,
+                                 const stdx::simd<T, Abi>& if_false) {
+  stdx::simd<T, Abi> result = if_false;
+  stdx::where(mask, result) = if_true;
+  return result;
+}
+
+template <class T, class Abi>
+inline bool any(const stdx::simd_mask<T, Abi>& mask) {
+  return stdx::any_of(mask);
+}
+
+template <class T, class Abi>
+inline bool all(const stdx::simd_mask<T, Abi>& mask) {
+  return stdx::all_of(mask);
+}
+
+template <class Abi>
+inline stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
+#if defined(__AVX512F__)
+  // GCC 12's unmasked 512-bit square root reads an undefined register and
+  // warns about it; the zero-masked form with every lane set is the same
+  // instruction without that.
+  if constexpr (sizeof(v) == sizeof(__m512)) {
+    return stdx::simd<float, Abi>(_mm512_maskz_sqrt_ps(__mmask16(0xffff), static_cast<__m512>(v)));
+  }
+#endif
+  return stdx::sqrt(v);
+}
+
+template <class Abi>
+inline stdx::simd<float, Abi> min(const stdx::simd<float, Abi>& a, const stdx::simd<float, Abi>& b) {
+  return stdx::min(a, b);
+}
+
+template <class Abi>
+inline stdx::simd<float, Abi> clamp(const stdx::simd<float, Abi>& v, const stdx::simd<float, Abi>& lo,
+                                    const stdx::simd<float, Abi>& hi) {
+  return stdx::clamp(v, lo, hi);
+}
+
+template <class Abi>
+inline stdx::simd<float, Abi> to_float(const stdx::simd<std::int32_t, Abi>& v) {
+  return stdx::static_simd_cast<stdx::simd<float, Abi>>(v);
+}
+
+// For values in [0, 2^31), as the packing gives it: converting through int32
+// keeps to the signed conversion instruction every SIMD level has.
+template <class Abi>
+inline stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, Abi>& v) {
+  return stdx::static_simd_cast<stdx::simd<std::uint32_t, Abi>>(
+      stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(v));
+}
+
+template <class Abi>
+inline stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, Abi>& index,
+                                     int stride) {
+  const auto offset = stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(index) * stride;
+  return stdx::simd<float, Abi>([&](auto i) { return base[offset[i]]; });
+}
+
+// Per-lane power through SLEEF's packed pow of the matching width, or lane by
+// lane through the scalar SLEEF call for widths that have no packed form.
+template <class Abi>
+inline stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
+                                  const stdx::simd<float, Abi>& exponent) {
+  using F = stdx::simd<float, Abi>;
+  return F([&](auto i) { return lanes::pow(float(base[i]), float(exponent[i])); });
+}
+
+}  // namespace lanes

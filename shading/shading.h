@@ -1,0 +1,206 @@
+// Vector math, camera rays and point-light shading: one definition for host
+// code, the CUDA kernel and the packed CPU trace.
+//
+// Every function is a template over the lane type `Float` (lanes/lanes.h).
+// The vector operations compute on x, y, z only; each vector they make has
+// w = 1, and the in-place ones leave w as it was.  The order of every sum is
+// fixed here, and the CPU build never contracts a multiply and an add, so the
+// scalar and packed instantiations give the same bits.
+#pragma once
+
+#include "common/host_device.h"
+#include "lanes/lanes.h"
+#include "scene/records.h"
+
+template <class Float>
+using Scalar = lanes::identity_t<Float>;
+
+// ---------------------------------------------------------------- vectors
+
+// a.x*b.x + (a.y*b.y + a.z*b.z): the z product joins the y product first.
+template <class Float>
+VELMORA_HOST_DEVICE Float vec_dot(const Vec4T<Float>& a, const Vec4T<Float>& b) {
+  return a.x * b.x + (a.y * b.y + a.z * b.z);
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Float vec_length(const Vec4T<Float>& v) {
+  return lanes::sqrt(vec_dot(v, v));
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float>& vec_div_assign(Vec4T<Float>& v, Scalar<Float> s) {
+  v.x = v.x / s;
+  v.y = v.y / s;
+  v.z = v.z / s;
+  return v;
+}
+
+// No guard for a zero length: a zero vector becomes NaN, which the trace
+// lets flow until a comparison quietly ends the ray.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float>& vec_normalize(Vec4T<Float>& v) {
+  return vec_div_assign(v, vec_length(v));
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float>& vec_assign(Vec4T<Float>& dst, const Vec4T<Float>& src) {
+  dst.x = src.x;
+  dst.y = src.y;
+  dst.z = src.z;
+  return dst;
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> vec_sub(const Vec4T<Float>& a, const Vec4T<Float>& b) {
+  return Vec4T<Float>(a.x - b.x, a.y - b.y, a.z - b.z);
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> vec_add(const Vec4T<Float>& a, const Vec4T<Float>& b) {
+  return Vec4T<Float>(a.x + b.x, a.y + b.y, a.z + b.z);
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, Scalar<Float> s) {
+  return Vec4T<Float>(v.x * s, v.y * s, v.z * s);
+}
+
+// i - 2(i.n)n at unit length, formed as (n*d)*(-2) + i; n is not normalised.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> vec_reflect(const Vec4T<Float>& i, const Vec4T<Float>& n) {
+  const Float d = vec_dot(i, n);
+  const Vec4T<Float> temp = vec_scale(vec_scale(n, d), Float(-2.0f));
+  Vec4T<Float> result = vec_add(temp, i);
+  vec_normalize(result);
+  return result;
+}
+
+// The same vector in every lane.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> broadcast(const Vec4& v) {
+  return Vec4T<Float>(Float(v.x), Float(v.y), Float(v.z), Float(v.w));
+}
+
+// Lane by lane: `if_true` where the mask is set, `if_false` elsewhere.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> select(const lanes::Mask<Float>& mask, const Vec4T<Float>& if_true,
+                                        const Vec4T<Float>& if_false) {
+  return Vec4T<Float>(lanes::select(mask, if_true.x, if_false.x),
+                      lanes::select(mask, if_true.y, if_false.y),
+                      lanes::select(mask, if_true.z, if_false.z),
+                      lanes::select(mask, if_true.w, if_false.w));
+}
+
+// ------------------------------------------------------------------- rays
+
+// Horizontal field of view, pi/4 rounded to single precision.
+inline constexpr float kFieldOfView = 0.7853982f;
+
+// The ray from the eye (the origin, looking down -z) through pixel (x, y) of
+// a width x height frame.  Column width/2 and row height/2 look straight
+// ahead; there is no half-pixel offset.
+template <class Float>
+VELMORA_HOST_DEVICE RayT<Float> primary_ray(lanes::Int<Float> x, lanes::Int<Float> y, int width,
+                                            int height) {
+  RayT<Float> ray;
+  ray.origin.x = Float(0.0f);
+  ray.origin.y = Float(0.0f);
+  ray.origin.z = Float(0.0f);
+  ray.direction.x = lanes::to_float(x - width / 2);
+  ray.direction.y = lanes::to_float(y - height / 2);
+  ray.direction.z = Float(-(static_cast<float>(width) / 2.0f) / lanes::tan(kFieldOfView / 2.0f));
+  ray.direction.w = Float(1.0f);
+  vec_normalize(ray.direction);
+  return ray;
+}
+
+// The ray that starts exactly at `from` and heads toward `to`.
+template <class Float>
+VELMORA_HOST_DEVICE RayT<Float> ray_between(const Vec4T<Float>& from, const Vec4T<Float>& to) {
+  RayT<Float> ray;
+  vec_assign(ray.origin, from);
+  vec_assign(ray.direction, vec_sub(to, from));
+  vec_normalize(ray.direction);
+  return ray;
+}
+
+// ------------------------------------------------------------ materials
+
+// The fields of one material per lane, read once per hit.
+template <class Float>
+struct MaterialLanes {
+  Vec4T<Float> color;
+  Float ambient;
+  Float diffuse;
+  Float specular;
+  Float shininess;
+  Float reflection;
+  Float transparency;
+  Float refraction_index;
+};
+
+// Reads materials[index] for every lane.  The index is not checked: callers
+// keep it below the number of materials uploaded.
+template <class Float>
+VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials,
+                                                       lanes::Byte<Float> index) {
+  constexpr int stride = sizeof(Material) / sizeof(float);
+  const auto& i = index;
+  MaterialLanes<Float> m;
+  m.color.x = lanes::gather(&materials[0].color.x, i, stride);
+  m.color.y = lanes::gather(&materials[0].color.y, i, stride);
+  m.color.z = lanes::gather(&materials[0].color.z, i, stride);
+  m.ambient = lanes::gather(&materials[0].ambient, i, stride);
+  m.diffuse = lanes::gather(&materials[0].diffuse, i, stride);
+  m.specular = lanes::gather(&materials[0].specular, i, stride);
+  m.shininess = lanes::gather(&materials[0].shininess, i, stride);
+  m.reflection = lanes::gather(&materials[0].reflection, i, stride);
+  m.transparency = lanes::gather(&materials[0].transparency, i, stride);
+  m.refraction_index = lanes::gather(&materials[0].refraction_index, i, stride);
+  return m;
+}
+
+// -------------------------------------------------------------- shading
+
+// Colour with which a point light at `light_position` lights the hit:
+// ambient, diffuse and specular terms, all divided by the attenuation
+// 1 + 0.05 d + 0.01 d^2, applied to the material's colour.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
+                                                   const Vec4T<Float>& light_position,
+                                                   const MaterialLanes<Float>& m) {
+  Vec4T<Float> l = vec_sub(light_position, hit.point);
+  const Float d = vec_length(l);  // distance to the light, before l is normalised
+  vec_div_assign(l, d);
+  Vec4T<Float> v = vec_scale(hit.point, Float(-1.0f));  // toward the eye at the origin
+  vec_normalize(v);
+  // l points away from the surface, so r points into it: the opposite of the
+  // mirror direction.  The base r.v is therefore -1 where the eye sees the
+  // light's mirror image, and the even exponents of this scene's materials
+  // make that the brightest highlight.
+  const Vec4T<Float> r = vec_reflect(l, hit.normal);
+
+  const Float ambient = m.ambient;
+  Float diffuse = vec_dot(hit.normal, l) * m.diffuse;
+  Float specular = Float(0.0f);
+  // The specular term exists only where the diffuse term is positive; a NaN
+  // diffuse term (a light at the hit point) counts as not positive.
+  const lanes::Mask<Float> lit = diffuse > 0.0f;
+  if (lanes::any(lit)) {
+    specular = lanes::select(lit, lanes::pow(vec_dot(r, v), m.shininess) * m.specular, Float(0.0f));
+  }
+  diffuse = lanes::select(lit, diffuse, Float(0.0f));
+
+  const Float attenuation = (d * 0.05f + 1.0f) + (d * 0.01f) * d;
+  const Float factor = ((ambient + diffuse) + specular) / attenuation;
+  return vec_scale(m.color, factor);
+}
+
+// The same, with the material looked up in a table by the hit's material.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
+                                                   const Vec4T<Float>& light_position,
+                                                   const Material* materials) {
+  return shade_point_light(hit, light_position, load_material<Float>(materials, hit.material));
+}
