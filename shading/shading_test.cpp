@@ -1,0 +1,171 @@
+#include "shading/shading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+void expect_vec(const Vec4& v, float x, float y, float z, float w, float tolerance = 1e-6f) {
+  auto near = [&](float actual, float expected, const char* name) {
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(actual)) << name;
+    } else if (std::isinf(expected)) {
+      EXPECT_EQ(actual, expected) << name;
+    } else {
+      EXPECT_NEAR(actual, expected, tolerance) << name;
+    }
+  };
+  near(v.x, x, "x");
+  near(v.y, y, "y");
+  near(v.z, z, "z");
+  EXPECT_EQ(v.w, w) << "w";
+}
+
+TEST(VectorMath, ReadOnlyXyzAndFollowTheWRule) {
+  EXPECT_EQ(vec_dot(Vec4(1, 2, 3, 5), Vec4(1, 1, 1, 7)), 6.0f);
+  expect_vec(vec_sub(Vec4(1, 2, 3, 9), Vec4(1, 1, 1, 5)), 0, 1, 2, 1);
+  expect_vec(vec_add(Vec4(1, 2, 3, 9), Vec4(1, 1, 1, 5)), 2, 3, 4, 1);
+  expect_vec(vec_scale(Vec4(1, 2, 3, 0), 2.0f), 2, 4, 6, 1);
+
+  Vec4 dst;  // w = 1
+  vec_assign(dst, Vec4(1, 2, 3, 0));
+  expect_vec(dst, 1, 2, 3, 1);
+
+  Vec4 v(3, 4, 0, 7);
+  vec_normalize(v);
+  expect_vec(v, 0.6f, 0.8f, 0.0f, 7);
+  EXPECT_EQ(vec_length(Vec4(3, 4, 12, 0)), 13.0f);
+}
+
+TEST(VectorMath, DivisionByZeroGivesNaNAndInfinitiesWithoutFailing) {
+  Vec4 zero(0, 0, 0, 1);
+  vec_normalize(zero);
+  expect_vec(zero, kNaN, kNaN, kNaN, 1);
+
+  Vec4 v(2, -3, 0, 4);
+  vec_div_assign(v, 0.0f);
+  expect_vec(v, kInf, -kInf, kNaN, 4);
+}
+
+TEST(VectorMath, Reflect) {
+  struct Case {
+    Vec4 i, n;
+    Vec4 expected;
+  };
+  const float r2 = 1.0f / std::sqrt(2.0f), r50 = 1.0f / std::sqrt(50.0f);
+  const Case cases[] = {
+      {Vec4(1, -1, 0, 0), Vec4(0, 1, 0, 0), Vec4(r2, r2, 0)},
+      // n is not normalised: temp = (0, 8, 0), sum (1, 7, 0)
+      {Vec4(1, -1, 0, 0), Vec4(0, 2, 0, 0), Vec4(r50, 7 * r50, 0)},
+      // along the normal: reversed
+      {Vec4(0, 1, 0, 0), Vec4(0, 1, 0, 0), Vec4(0, -1, 0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "i = (" << c.i.x << ", " << c.i.y << ", " << c.i.z
+                                    << "), n = (" << c.n.x << ", " << c.n.y << ", " << c.n.z
+                                    << ")");
+    expect_vec(vec_reflect(c.i, c.n), c.expected.x, c.expected.y, c.expected.z, 1);
+  }
+}
+
+TEST(CameraRays, PrimaryRay) {
+  struct Case {
+    int x, y, w, h;
+    Vec4 unnormalised;
+  };
+  const Case cases[] = {
+      {320, 240, 640, 480, Vec4(0, 0, -772.54834f)},
+      {0, 0, 640, 480, Vec4(-320, -240, -772.54834f)},
+      {639, 479, 640, 480, Vec4(319, 239, -772.54834f)},  // one pixel more on the negative side
+      {0, 0, 641, 480, Vec4(-320, -240, -773.75543f)},    // odd width: x - 320, but z from 320.5
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "pixel (" << c.x << ", " << c.y << ") of " << c.w << " x "
+                                    << c.h);
+    const Ray ray = primary_ray<float>(c.x, c.y, c.w, c.h);
+    expect_vec(ray.origin, 0, 0, 0, 1);
+    const float length = std::sqrt(c.unnormalised.x * c.unnormalised.x +
+                                   c.unnormalised.y * c.unnormalised.y +
+                                   c.unnormalised.z * c.unnormalised.z);
+    expect_vec(ray.direction, c.unnormalised.x / length, c.unnormalised.y / length,
+               c.unnormalised.z / length, 1);
+  }
+  // The centre pixel looks exactly down -z.
+  const Ray centre = primary_ray<float>(320, 240, 640, 480);
+  EXPECT_EQ(centre.direction.z, -1.0f);
+  EXPECT_EQ(lanes::tan(kFieldOfView / 2.0f), 0.41421357f);
+}
+
+TEST(CameraRays, RayBetween) {
+  const Ray ray = ray_between(Vec4(1, 2, 3, 0), Vec4(1, 2, 5, 0));
+  expect_vec(ray.origin, 1, 2, 3, 1);
+  expect_vec(ray.direction, 0, 0, 1, 1);
+
+  const Ray degenerate = ray_between(Vec4(1, 2, 3), Vec4(1, 2, 3));
+  expect_vec(degenerate.direction, kNaN, kNaN, kNaN, 1);
+}
+
+// A hit at P = (0, 0, -5) facing the eye, on material `m`.
+HitRecord hit_facing_eye() {
+  HitRecord hit;
+  hit.point = Vec4(0, 0, -5);
+  hit.normal = Vec4(0, 0, 1);
+  hit.material = 0;
+  hit.hit = true;
+  hit.sphere_index = 0;
+  return hit;
+}
+
+Material test_material(float ambient, float diffuse, float specular, float shininess) {
+  Material m;
+  m.color = Vec4(1.0f, 0.5f, 0.0f);
+  m.ambient = ambient;
+  m.diffuse = diffuse;
+  m.specular = specular;
+  m.shininess = shininess;
+  return m;
+}
+
+TEST(PointLightShading, TermsAndAttenuation) {
+  struct Case {
+    const char* what;
+    Vec4 light;
+    Material material;
+    float factor;
+  };
+  const Case cases[] = {
+      // d = 10, base of the power -1, even exponent: S = 0.55; (0.05 + 0.4 + 0.55) / 2.5
+      {"light in front", Vec4(0, 0, 5), test_material(0.05f, 0.4f, 0.55f, 80), 0.4f},
+      // odd exponent on the mirror direction: the specular term is negative
+      {"odd exponent", Vec4(0, 0, 5), test_material(0.05f, 0.4f, 0.55f, 3), (0.45f - 0.55f) / 2.5f},
+      // behind the surface: D <= 0, so D = S = 0 and only the ambient term is left
+      {"light behind", Vec4(0, 0, -15), test_material(0.05f, 0.4f, 0.55f, 80), 0.05f / 2.5f},
+      // no diffuse term, no specular term either
+      {"no diffuse", Vec4(0, 0, 5), test_material(0.05f, 0.0f, 0.55f, 80), 0.05f / 2.5f},
+      // d = 20: attenuation 1 + 1 + 4
+      {"far light", Vec4(0, 0, 15), test_material(0.6f, 0.0f, 0.0f, 80), 0.1f},
+      // light at the hit point: d = 0, l NaN, the diffuse test fails, attenuation 1
+      {"light at the point", Vec4(0, 0, -5), test_material(0.05f, 0.4f, 0.55f, 80), 0.05f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Vec4 color = shade_point_light(hit_facing_eye(), c.light, &c.material);
+    expect_vec(color, 1.0f * c.factor, 0.5f * c.factor, 0.0f, 1);
+  }
+}
+
+TEST(PointLightShading, ColourWIsNotRead) {
+  Material m = test_material(0.05f, 0.4f, 0.55f, 80);
+  m.color.w = 0.2f;
+  const Vec4 a = shade_point_light(hit_facing_eye(), Vec4(0, 0, 5), &m);
+  m.color.w = 1.0f;
+  const Vec4 b = shade_point_light(hit_facing_eye(), Vec4(0, 0, 5), &m);
+  EXPECT_EQ(a.x, b.x);
+  EXPECT_EQ(a.w, 1.0f);
+}
+
+}  // namespace
