@@ -12,7 +12,7 @@
 #include <experimental/simd>
 #include <type_traits>
 
-#if defined(__AVX512F__)
+#if defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
@@ -105,12 +105,32 @@ inline stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, 
   return stdx::simd<float, Abi>([&](auto i) { return base[offset[i]]; });
 }
 
-// Per-lane power through SLEEF's packed pow of the matching width, or lane by
-// lane through the scalar SLEEF call for widths that have no packed form.
+// Per-lane power through SLEEF's packed pow of the pack's width, the variant
+// whose use of fused multiply-adds matches the scalar call in lanes.h; other
+// widths go lane by lane through that scalar call.
 template <class Abi>
 inline stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
                                   const stdx::simd<float, Abi>& exponent) {
   using F = stdx::simd<float, Abi>;
+  // Fixed-size packs have no conversion to the machine's vector registers.
+  constexpr bool native = !std::is_same_v<Abi, stdx::simd_abi::fixed_size<F::size()>>;
+#if defined(__AVX512F__)
+  if constexpr (native && sizeof(F) == sizeof(__m512)) {
+    return F(Sleef_powf16_u10avx512f(static_cast<__m512>(base), static_cast<__m512>(exponent)));
+  }
+#endif
+#if defined(__AVX2__) && defined(__FMA__)
+  if constexpr (native && sizeof(F) == sizeof(__m256)) {
+    return F(Sleef_powf8_u10avx2(static_cast<__m256>(base), static_cast<__m256>(exponent)));
+  }
+  if constexpr (native && sizeof(F) == sizeof(__m128)) {
+    return F(Sleef_powf4_u10avx2128(static_cast<__m128>(base), static_cast<__m128>(exponent)));
+  }
+#elif defined(__SSE4_1__) && !defined(__FMA__)
+  if constexpr (native && sizeof(F) == sizeof(__m128)) {
+    return F(Sleef_powf4_u10sse4(static_cast<__m128>(base), static_cast<__m128>(exponent)));
+  }
+#endif
   return F([&](auto i) { return lanes::pow(float(base[i]), float(exponent[i])); });
 }
 
