@@ -115,7 +115,8 @@ VELMORA_HOST_DEVICE HitRecordT<Float> empty_hit_record() {
 // negative, its centre lies behind the origin (b > 0) or the origin lies
 // inside it (c < 0).  The sphere named by record.sphere_index is skipped:
 // the previous ray's sphere, unless a lower-index sphere was stored first.
-template <class Float>
+// A search whose normal nobody reads (the shadow ray's) skips the normal.
+template <class Float, bool kWithNormal = true>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
@@ -139,10 +140,12 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
     if (!lanes::any(store)) continue;
 
     const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, b_plus_s));
-    Vec4T<Float> normal = vec_sub(point, center);
-    vec_normalize(normal);
     record.point = select<Float>(store, point, record.point);
-    record.normal = select<Float>(store, normal, record.normal);
+    if constexpr (kWithNormal) {
+      Vec4T<Float> normal = vec_sub(point, center);
+      vec_normalize(normal);
+      record.normal = select<Float>(store, normal, record.normal);
+    }
     record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
     record.material = lanes::select(store, lanes::Byte<Float>(sphere.material), record.material);
     record.hit = record.hit || store;
@@ -163,14 +166,17 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 // Whether the point P, on the sphere that trace_hit names, does not see the
 // light at L.  The test compares distances from the light: any occluder whose
 // hit point is no farther from the light than P counts, wherever it lies.
+// The shadow ray's record starts afresh with trace_hit's sphere_index, so it
+// skips the sphere P lies on; nothing else of it outlives the search.
 template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const SceneView& scene, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
-                                                 const HitRecordT<Float>& trace_hit,
-                                                 HitRecordT<Float>& shadow_hit) {
+                                                 const HitRecordT<Float>& trace_hit) {
+  HitRecordT<Float> shadow_hit = empty_hit_record<Float>();
   shadow_hit.sphere_index = trace_hit.sphere_index;
   const RayT<Float> shadow_ray = ray_between(P, L);
-  const lanes::Mask<Float> blocked = find_nearest_hit(scene, shadow_ray, shadow_hit);
+  const lanes::Mask<Float> blocked =
+      find_nearest_hit<Float, /*kWithNormal=*/false>(scene, shadow_ray, shadow_hit);
   return blocked &&
          squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
 }
@@ -249,7 +255,6 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
   using Mask = lanes::Mask<Float>;
   RayT<Float> ray = primary_ray<Float>(x, y, width, height);
   HitRecordT<Float> trace_hit = empty_hit_record<Float>();
-  HitRecordT<Float> shadow_hit = empty_hit_record<Float>();
   Vec4T<Float> color_sum(Float(0.0f), Float(0.0f), Float(0.0f));
   Float weight = Float(1.0f);
   Mask active = Mask(true);
@@ -262,7 +267,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
     // A point in shadow gets no light at all, not even the ambient term.
     const Vec4T<Float> P = trace_hit.point;
     const Vec4T<Float> N = trace_hit.normal;
-    const Mask shadowed = in_shadow(scene, P, light, trace_hit, shadow_hit);
+    const Mask shadowed = in_shadow(scene, P, light, trace_hit);
     const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
     const Vec4T<Float> zero(Float(0.0f), Float(0.0f), Float(0.0f));
     const Vec4T<Float> color = select<Float>(shadowed, zero, shade_point_light(trace_hit, light, m));

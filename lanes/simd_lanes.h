@@ -98,11 +98,16 @@ inline stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, A
       stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(v));
 }
 
+// Neighbouring pixels mostly read the same record, so a pack whose lanes all
+// agree on the index reads it once and broadcasts it.
 template <class Abi>
 inline stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, Abi>& index,
                                      int stride) {
+  using F = stdx::simd<float, Abi>;
+  const float first = index[0];
+  if (stdx::all_of(index == first)) return F(base[static_cast<int>(first) * stride]);
   const auto offset = stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(index) * stride;
-  return stdx::simd<float, Abi>([&](auto i) { return base[offset[i]]; });
+  return F([&](auto i) { return base[offset[i]]; });
 }
 
 // Per-lane power through SLEEF's packed pow of the pack's width, the variant
