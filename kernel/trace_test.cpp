@@ -8,6 +8,7 @@
 
 #include "kernel/host_scene.h"
 #include "lanes/simd_lanes.h"
+#include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 
 namespace {
@@ -93,6 +94,32 @@ TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
   int differing = 0;
   for (std::size_t i = 0; i < scalar.size(); ++i) differing += scalar[i] != packed[i];
   EXPECT_EQ(differing, 0);
+}
+
+// Over one period of the animation (2 pi in the clock), every frame of the
+// native-width trace equals the scalar frame word for word.
+TEST(NativePackedTrace, MatchesScalarOverAnAnimationPeriod) {
+  static Sphere spheres[kInitialSphereCount];
+  static Material materials[kInitialMaterialCount];
+  write_initial_spheres(spheres);
+  write_initial_materials(materials);
+  HostScene scene;
+  scene.set_materials(materials, kInitialMaterialCount);
+  scene.light_position = initial_light_position();
+
+  const int width = 640, height = 480, clocks = 64;
+  std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
+  for (int k = 0; k < clocks; ++k) {
+    const float clock = 1.0f + 6.2831853f * static_cast<float>(k) / clocks;
+    place_animated_spheres(spheres, clock);
+    scene.set_spheres(spheres, kInitialSphereCount);
+    trace_frame_scalar(scene.view(), width, height, scalar.data());
+    const auto packed =
+        trace_frame_in_rows_of_packs<lanes::NativePack>(scene.view(), width, height);
+    int differing = 0;
+    for (std::size_t i = 0; i < scalar.size(); ++i) differing += scalar[i] != packed[i];
+    EXPECT_EQ(differing, 0) << "clock " << clock;
+  }
 }
 
 }  // namespace
