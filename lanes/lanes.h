@@ -69,7 +69,7 @@ VELMORA_HOST_DEVICE bool all(bool mask) { return mask; }
 VELMORA_HOST_DEVICE bool is_nan(float v) { return !(v == v); }
 
 VELMORA_HOST_DEVICE float sqrt(float v) {
-#if VELMORA_DEVICE_CODE
+#if VELMORA_CUDA_BUILD
   return sqrtf(v);
 #else
   return std::sqrt(v);
@@ -87,8 +87,8 @@ VELMORA_HOST_DEVICE std::int32_t clamp(std::int32_t v, std::int32_t lo, std::int
 // instantiations must give the same bits, so both use the same SLEEF
 // algorithm: with FMA when the packed one has it, without when it has not.
 VELMORA_HOST_DEVICE float pow(float base, float exponent) {
-#if VELMORA_DEVICE_CODE
-  return powf(base, exponent);
+#if VELMORA_CUDA_BUILD
+  return powf(base, exponent);  // the device's powf (the host pass never traces)
 #elif defined(__FMA__)
   return Sleef_powf1_u10purecfma(base, exponent);
 #else
@@ -99,7 +99,7 @@ VELMORA_HOST_DEVICE float pow(float base, float exponent) {
 // Single-precision tangent: the C library's double tangent rounded to float
 // on the host, the device's tanf in the kernel.
 VELMORA_HOST_DEVICE float tan(float v) {
-#if VELMORA_DEVICE_CODE
+#if VELMORA_CUDA_BUILD
   return tanf(v);
 #else
   return static_cast<float>(std::tan(static_cast<double>(v)));
