@@ -269,8 +269,9 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
     const Vec4T<Float> N = trace_hit.normal;
     const Mask shadowed = in_shadow(scene, P, light, trace_hit);
     const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
-    const Vec4T<Float> zero(Float(0.0f), Float(0.0f), Float(0.0f));
-    const Vec4T<Float> color = select<Float>(shadowed, zero, shade_point_light(trace_hit, light, m));
+    Vec4T<Float> color(Float(0.0f), Float(0.0f), Float(0.0f));
+    const Mask lit = active && !shadowed;
+    if (lanes::any(lit)) color = select<Float>(lit, shade_point_light(trace_hit, light, m), color);
     color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
 
     if (depth == kLastRay) break;
