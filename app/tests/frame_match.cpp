@@ -1,0 +1,172 @@
+// velmora-frame-match SHOT.png: does a screenshot of the window show a frame
+// of the scene?
+//
+// The spheres move, so no single reference frame fits every screenshot.  The
+// positions of the moving spheres depend on the animation clock only through
+// its sine and cosine, so the tool searches one period of the clock for the
+// host-rendered frame that best matches the screenshot: a coarse scan on a
+// sparse grid of pixels, two finer scans around the best clock, and then a
+// comparison of every pixel at the clock found.
+//
+// The picture is taken from the lower-left 640 x 480 pixels of the
+// screenshot, where the program draws it; row 0 of the frame is the bottom
+// row.  Prints the clock and the match, and exits 0 only when the match is
+// near-exact: at most kMaxMismatched pixels differ by more than
+// kChannelTolerance in some channel.
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "kernel/host_scene.h"
+#include "scene/animation.h"
+#include "scene/initial_scene_data.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr int kWidth = kFrameWidth;
+constexpr int kHeight = kFrameHeight;
+constexpr int kChannelTolerance = 2;
+constexpr int kMaxMismatched = 200;  // of 307,200 pixels
+
+// The screenshot's lower-left 640 x 480 pixels as frame words (red in the
+// low byte), row 0 at the bottom.
+std::vector<std::uint32_t> load_picture(const char* path) {
+  png_image png;
+  std::memset(&png, 0, sizeof(png));
+  png.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&png, path) == 0) {
+    std::fprintf(stderr, "velmora-frame-match: cannot read %s: %s\n", path, png.message);
+    std::exit(2);
+  }
+  png.format = PNG_FORMAT_RGB;
+  std::vector<png_byte> rgb(PNG_IMAGE_SIZE(png));
+  if (png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr) == 0) {
+    std::fprintf(stderr, "velmora-frame-match: cannot decode %s: %s\n", path, png.message);
+    std::exit(2);
+  }
+  const int width = static_cast<int>(png.width);
+  const int height = static_cast<int>(png.height);
+  if (width < kWidth || height < kHeight) {
+    std::fprintf(stderr, "velmora-frame-match: %s is %d x %d, smaller than the frame\n", path,
+                 width, height);
+    std::exit(2);
+  }
+  std::vector<std::uint32_t> picture(static_cast<std::size_t>(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) {
+    const int row = height - 1 - y;
+    for (int x = 0; x < kWidth; ++x) {
+      const png_byte* p = &rgb[(static_cast<std::size_t>(row) * width + x) * 3];
+      picture[static_cast<std::size_t>(y) * kWidth + x] =
+          std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
+    }
+  }
+  return picture;
+}
+
+int channel_difference(std::uint32_t a, std::uint32_t b) {
+  int largest = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int da = static_cast<int>((a >> shift) & 0xffu);
+    const int db = static_cast<int>((b >> shift) & 0xffu);
+    largest = std::max(largest, std::abs(da - db));
+  }
+  return largest;
+}
+
+// The fixed scene with the moving spheres placed for the clock t.
+struct Reference {
+  Sphere spheres[4];
+  Material materials[kInitialMaterialCount];
+  HostScene scene;
+
+  Reference() {
+    write_initial_spheres(spheres);
+    write_initial_materials(materials);
+    scene.set_materials(materials, kInitialMaterialCount);
+    scene.light_position = initial_light_position();
+  }
+
+  void set_clock(float t) {
+    place_animated_spheres(spheres, t);
+    scene.set_spheres(spheres, 4);
+  }
+};
+
+// Sum over every step-th pixel in x and y of the largest channel difference.
+long sparse_error(Reference& reference, float t, const std::vector<std::uint32_t>& picture,
+                  int step) {
+  reference.set_clock(t);
+  const SceneView view = reference.scene.view();
+  long error = 0;
+  for (int y = step / 2; y < kHeight; y += step) {
+    for (int x = step / 2; x < kWidth; x += step) {
+      const std::uint32_t traced = trace_pixel<float>(view, x, y, kWidth, kHeight);
+      error += channel_difference(traced, picture[static_cast<std::size_t>(y) * kWidth + x]);
+    }
+  }
+  return error;
+}
+
+// The clock among `count` evenly spaced ones from `first` with the smallest
+// sparse error; the two cores each take half of the clocks.
+float best_clock(const std::vector<std::uint32_t>& picture, double first, double spacing,
+                 int count, int step) {
+  std::vector<long> errors(static_cast<std::size_t>(count));
+  auto scan = [&](int begin, int end) {
+    Reference reference;
+    for (int i = begin; i < end; ++i) {
+      errors[static_cast<std::size_t>(i)] =
+          sparse_error(reference, static_cast<float>(first + spacing * i), picture, step);
+    }
+  };
+  const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> threads;
+  for (unsigned w = 0; w < workers; ++w) {
+    threads.emplace_back(scan, static_cast<int>(count * w / workers),
+                         static_cast<int>(count * (w + 1) / workers));
+  }
+  for (std::thread& thread : threads) thread.join();
+  const auto best = std::min_element(errors.begin(), errors.end()) - errors.begin();
+  return static_cast<float>(first + spacing * static_cast<double>(best));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: velmora-frame-match SHOT.png\n");
+    return 2;
+  }
+  const std::vector<std::uint32_t> picture = load_picture(argv[1]);
+
+  const double period = 2.0 * std::numbers::pi;
+  float t = best_clock(picture, 0.0, period / 1200, 1200, 8);
+  t = best_clock(picture, t - period / 1200, period / 1200 / 25, 51, 4);
+  t = best_clock(picture, t - period / 1200 / 25, period / 1200 / 25 / 50, 101, 2);
+
+  Reference reference;
+  reference.set_clock(t);
+  std::vector<std::uint32_t> frame(picture.size());
+  trace_frame_scalar(reference.scene.view(), kWidth, kHeight, frame.data());
+  int mismatched = 0;
+  int largest = 0;
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    const int difference = channel_difference(frame[i], picture[i]);
+    largest = std::max(largest, difference);
+    if (difference > kChannelTolerance) ++mismatched;
+  }
+  const bool matches = mismatched <= kMaxMismatched;
+  std::printf("clock %.6f (mod 2 pi): %d of %zu pixels differ by more than %d, largest %d: %s\n",
+              static_cast<double>(t), mismatched, frame.size(), kChannelTolerance, largest,
+              matches ? "match" : "NO MATCH");
+  return matches ? 0 : 1;
+}
