@@ -1,0 +1,104 @@
+#include "tools/render/animation_export.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "scene/animation.h"
+#include "tools/render/output_file.h"
+#include "tools/render/scratch_dir.h"
+
+namespace render_tool {
+namespace {
+
+// Remembers the scenes it was given and fills each frame with one colour
+// that tells the frames apart.
+class RecordingRenderer : public FrameRenderer {
+ public:
+  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override {
+    scenes.push_back(scene);
+    const std::uint32_t shade = static_cast<std::uint32_t>(scenes.size()) * 40u;
+    std::fill(pixels.begin(), pixels.end(), 0xff000000u | shade);
+    return {};
+  }
+  std::vector<SceneRecords> scenes;
+};
+
+std::uint8_t first_red_of_png(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return 0;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
+  return rgb[0];
+}
+
+TEST(AnimationExport, FileNamesSortInFrameOrder) {
+  struct Case {
+    int index, frames;
+    std::string name;
+  };
+  const Case cases[] = {
+      {0, 1, "frame_0000.png"},     {7, 10, "frame_0007.png"},     {9999, 10000, "frame_9999.png"},
+      {5, 10001, "frame_00005.png"}, {10000, 10001, "frame_10000.png"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(frame_file_name(c.index, c.frames), c.name);
+  EXPECT_EQ(frame_file_pattern(60), "frame_%04d.png");
+  EXPECT_EQ(frame_file_pattern(123456), "frame_%06d.png");
+}
+
+TEST(AnimationExport, WritesOneFileperFrameAtTheAnimationClocks) {
+  ScratchDir dir;
+  RecordingRenderer renderer;
+  std::vector<int> progress;
+  const std::string out = dir / "nested/frames";  // created on the way
+  const auto files = export_animation(renderer, 3, 30.0f, out, [&](int done) { progress.push_back(done); });
+
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
+  const std::vector<float> clocks = animation_clocks(3, 30.0f);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(files[static_cast<std::size_t>(i)], out + "/" + frame_file_name(i, 3));
+    const Sphere& moving = renderer.scenes[static_cast<std::size_t>(i)].spheres[1];
+    EXPECT_EQ(moving.center.x, scene_at_clock(clocks[static_cast<std::size_t>(i)]).spheres[1].center.x);
+    EXPECT_EQ(first_red_of_png(files[static_cast<std::size_t>(i)]), 40 * (i + 1));
+  }
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"frame_0000.png", "frame_0001.png", "frame_0002.png"}));
+}
+
+TEST(AnimationExport, UnwritableFolderFailsBeforeRendering) {
+  ScratchDir dir;
+  std::ofstream(dir / "plain-file") << "x";
+  RecordingRenderer renderer;
+  EXPECT_THROW(export_animation(renderer, 2, 60.0f, dir / "plain-file/frames", nullptr), OutputError);
+  EXPECT_THROW(export_animation(renderer, 2, 60.0f, dir / "plain-file", nullptr), OutputError);
+  EXPECT_TRUE(renderer.scenes.empty());
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"plain-file"}));
+}
+
+TEST(AnimationExport, FindsExecutablesOnThePath) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.path() / "a");
+  std::filesystem::create_directories(dir.path() / "b");
+  std::filesystem::create_directories(dir.path() / "c/tool");  // a folder, not a program
+  std::ofstream(dir / "a/tool") << "not executable";
+  std::ofstream(dir / "b/tool") << "#!/bin/sh\n";
+  ::chmod((dir / "b/tool").c_str(), 0755);
+
+  const std::string a = dir / "a", b = dir / "b", c = dir / "c";
+  EXPECT_EQ(find_on_path("tool", a + ":" + b), b + "/tool");
+  EXPECT_EQ(find_on_path("tool", c + ":" + b + ":" + a), b + "/tool");
+  EXPECT_EQ(find_on_path("tool", a + ":" + c), std::nullopt);
+  EXPECT_EQ(find_on_path("other", a + ":" + b), std::nullopt);
+  EXPECT_EQ(find_on_path("tool", ""), std::nullopt);
+}
+
+}  // namespace
+}  // namespace render_tool

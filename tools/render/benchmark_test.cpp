@@ -1,0 +1,58 @@
+#include "tools/render/benchmark.h"
+
+#include <gtest/gtest.h>
+
+namespace render_tool {
+namespace {
+
+// Reports fixed times and remembers the clock of every frame (read back from
+// sphere 3, whose height is 0.5 + 0.5 cos t).
+class FixedTimeRenderer : public FrameRenderer {
+ public:
+  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t>) override {
+    heights.push_back(scene.spheres[3].center.y);
+    ++calls;
+    return FrameTiming{0.25, 2.0 + (calls % 2), 0.5};  // kernel alternates 2 and 3 ms
+  }
+  int calls = 0;
+  std::vector<float> heights;
+};
+
+TEST(Benchmark, WarmUpIsLeftOutAndTheAnimationRunsOn) {
+  FixedTimeRenderer renderer;
+  // No time asked for: the least number of frames of each phase.
+  const BenchResult r = run_benchmark(renderer, BenchPlan{0.0, 60.0f, 0.0});
+
+  EXPECT_EQ(r.warmup_frames, kWarmupFrames);
+  EXPECT_EQ(r.frames, kMinTimedFrames);
+  EXPECT_EQ(r.warmup_frames + r.frames, renderer.calls);
+  EXPECT_GT(r.elapsed_s, 0.0);
+  EXPECT_DOUBLE_EQ(r.fps, r.frames / r.elapsed_s);
+
+  EXPECT_DOUBLE_EQ(r.upload_ms.median, 0.25);
+  EXPECT_DOUBLE_EQ(r.readback_ms.p95, 0.5);
+  // Calls 4 to 8 are timed: kernel 2, 3, 2, 3, 2 ms.
+  EXPECT_DOUBLE_EQ(r.kernel_ms.median, 2.0);
+  EXPECT_DOUBLE_EQ(r.kernel_ms.p5, 2.0);
+  EXPECT_DOUBLE_EQ(r.kernel_ms.p95, 3.0);
+  EXPECT_DOUBLE_EQ(r.frame_ms.median, r.upload_ms.median + r.kernel_ms.median + r.readback_ms.median);
+
+  // One clock through warm-up and timed frames: the frames are the
+  // animation's, in order, from its first frame on.
+  const std::vector<float> clocks = animation_clocks(renderer.calls, 60.0f);
+  for (int i = 0; i < renderer.calls; ++i) {
+    EXPECT_EQ(renderer.heights[static_cast<std::size_t>(i)],
+              scene_at_clock(clocks[static_cast<std::size_t>(i)]).spheres[3].center.y)
+        << "frame " << i;
+  }
+}
+
+TEST(Benchmark, WarmUpScalesWithTheRunWithinBounds) {
+  EXPECT_DOUBLE_EQ(warmup_seconds(5.0), 1.0);
+  EXPECT_DOUBLE_EQ(warmup_seconds(2.0), 0.4);
+  EXPECT_DOUBLE_EQ(warmup_seconds(0.01), 0.05);
+  EXPECT_DOUBLE_EQ(warmup_seconds(600.0), 1.0);
+}
+
+}  // namespace
+}  // namespace render_tool

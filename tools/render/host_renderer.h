@@ -1,0 +1,22 @@
+// Frames made by the GPU host layer, the same uploads, launch and read-back
+// that the viewer uses, with whichever back-end the program is linked with.
+#pragma once
+
+#include "tools/render/render_scene.h"
+
+namespace render_tool {
+
+class HostLayerRenderer final : public FrameRenderer {
+ public:
+  // Creates the device context for a 640 x 480 frame and uploads the
+  // materials of `scene`, which never change afterwards.
+  explicit HostLayerRenderer(const SceneRecords& scene);
+  ~HostLayerRenderer() override;
+  HostLayerRenderer(const HostLayerRenderer&) = delete;
+  HostLayerRenderer& operator=(const HostLayerRenderer&) = delete;
+
+  // Uploads the spheres and lights of `scene`, renders and reads back.
+  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
+};
+
+}  // namespace render_tool

@@ -1,0 +1,133 @@
+// velmora-render: the scene without a window, as a picture, an animation or a
+// benchmark.  See --help for the command line.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "gpu/backend.h"
+#include "tools/render/animation_export.h"
+#include "tools/render/bench_report.h"
+#include "tools/render/frame_image.h"
+#include "tools/render/host_renderer.h"
+#include "tools/render/options.h"
+#include "tools/render/output_file.h"
+#include "tools/render/progress_bar.h"
+#include "tools/render/render_scene.h"
+
+namespace {
+
+using namespace render_tool;
+
+constexpr int kExitOutputFailed = 1;
+constexpr int kExitBadUsage = 2;
+
+void print_error(const std::string& message) {
+  std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+}
+
+int render_single_frame(const RenderOptions& o) {
+  float clock = 0.0f;
+  SceneRecords scene = initial_scene_records();
+  if (o.pose != FramePose::initial) {
+    clock = o.pose == FramePose::clock ? o.clock : first_viewer_clock();
+    scene = scene_at_clock(clock);
+  }
+
+  std::vector<std::uint32_t> pixels(kFramePixels);
+  HostLayerRenderer renderer(scene);
+  renderer.render(scene, pixels);
+
+  std::vector<OutputBlob> blobs;
+  if (!o.png_path.empty()) blobs.push_back({o.png_path, encode_png(pixels, kFrameWidth, kFrameHeight)});
+  if (!o.raw_path.empty()) blobs.push_back({o.raw_path, raw_frame_bytes(pixels)});
+  write_files_atomically(blobs);
+
+  const std::string pose =
+      o.pose == FramePose::initial ? std::string("initial scene") : "clock " + std::to_string(clock);
+  for (const OutputBlob& blob : blobs) {
+    std::printf("wrote %s (%d x %d, %s)\n", blob.path.c_str(), kFrameWidth, kFrameHeight, pose.c_str());
+  }
+  return 0;
+}
+
+int render_animation(const RenderOptions& o) {
+  // Look for the encoder before rendering anything, so that a missing one
+  // costs no time and leaves no frames behind.
+  std::string ffmpeg;
+  if (!o.video_path.empty()) {
+    const char* path = std::getenv("PATH");
+    const auto found = find_on_path("ffmpeg", path ? path : "/usr/local/bin:/usr/bin:/bin");
+    if (!found) {
+      print_error("--video needs ffmpeg, which is not installed (not found on PATH); nothing was rendered");
+      return kExitOutputFailed;
+    }
+    ffmpeg = *found;
+  }
+
+  HostLayerRenderer renderer(initial_scene_records());
+  std::vector<std::string> files;
+  {
+    ProgressBar progress(stderr, o.frames, is_terminal(stderr));
+    files = export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) { progress.update(done); });
+  }
+  std::printf("wrote %d frames to %s (%s ... %s)\n", o.frames, o.out_dir.c_str(),
+              frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
+
+  if (!ffmpeg.empty()) {
+    encode_video(ffmpeg, o.out_dir, o.frames, o.rate, o.video_path);
+    std::printf("wrote %s\n", o.video_path.c_str());
+  }
+  return 0;
+}
+
+int run_bench(const RenderOptions& o) {
+  HostLayerRenderer renderer(initial_scene_records());
+  const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+  const BenchResult result = run_benchmark(renderer, plan);
+  const BackendInfo backend = backend_info();
+  if (o.json) {
+    std::printf("%s\n", bench_report_json(result, backend, plan).c_str());
+  } else {
+    std::printf("%s", bench_report_text(result, backend).c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParseOutcome parsed = parse_render_options(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", parsed.text.c_str());
+    return parsed.exit_code;
+  }
+  const RenderOptions& o = *parsed.options;
+
+  // Back-end settings come first: they decide how the frames are made.
+  if (o.threads && !set_backend_threads(*o.threads)) {
+    print_error("--threads " + std::to_string(*o.threads) + ": not supported by the " + backend_info().backend +
+                " back-end");
+    return kExitBadUsage;
+  }
+  if (o.kernel && !set_backend_kernel(*o.kernel)) {
+    print_error("--kernel " + *o.kernel + ": not supported by the " + backend_info().backend + " back-end");
+    return kExitBadUsage;
+  }
+
+  try {
+    switch (o.mode) {
+      case Mode::single_frame: return render_single_frame(o);
+      case Mode::animation: return render_animation(o);
+      case Mode::benchmark: return run_bench(o);
+    }
+  } catch (const OutputError& e) {
+    print_error(e.what());
+    return kExitOutputFailed;
+  } catch (const std::exception& e) {
+    print_error(e.what());
+    return kExitOutputFailed;
+  }
+  return 0;
+}

@@ -1,0 +1,61 @@
+// The command line of velmora-render: what to make (one frame, an animation
+// or a benchmark), where to put it, and how the CPU back-end should run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace render_tool {
+
+enum class Mode { single_frame, animation, benchmark };
+
+// Which scene a single frame shows.
+enum class FramePose {
+  first_viewer_frame,  // the clock after the viewer's first animation step
+  initial,             // the spheres as start-up writes them, before any step
+  clock,               // the spheres as the animation places them at `clock`
+};
+
+inline constexpr const char* kDefaultPngName = "velmora.png";
+inline constexpr double kDefaultRate = 60.0;
+inline constexpr double kDefaultBenchSeconds = 5.0;
+
+struct RenderOptions {
+  Mode mode = Mode::single_frame;
+
+  // One frame.
+  FramePose pose = FramePose::first_viewer_frame;
+  float clock = 0.0f;
+  std::string png_path;  // empty: no PNG
+  std::string raw_path;  // empty: no raw dump
+
+  // Animation (frames) and benchmark (rate).
+  int frames = 0;
+  float rate = static_cast<float>(kDefaultRate);
+  std::string out_dir;
+  std::string video_path;  // empty: no video
+
+  // Benchmark.
+  double seconds = kDefaultBenchSeconds;
+  bool json = false;
+
+  // CPU back-end; unset means the back-end's own default.
+  std::optional<int> threads;
+  std::optional<std::string> kernel;
+};
+
+// What parsing decided: either options to run with, or a text to print and
+// an exit status (help and version on standard output with status 0; a
+// one-line error on standard error with status 2).
+struct ParseOutcome {
+  std::optional<RenderOptions> options;
+  std::string text;
+  bool text_is_error = false;
+  int exit_code = 0;
+};
+
+// `args` excludes the program name.
+ParseOutcome parse_render_options(const std::vector<std::string>& args);
+
+}  // namespace render_tool

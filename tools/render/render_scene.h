@@ -1,0 +1,61 @@
+// The scene the tool renders, held in its own records rather than the
+// viewer's globals, and the clocks at which it is posed.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "scene/initial_scene_data.h"
+#include "scene/records.h"
+
+namespace render_tool {
+
+inline constexpr int kFrameWidth = 640;
+inline constexpr int kFrameHeight = 480;
+inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
+
+// Clock units per second of the animation, and the clock before its first step.
+inline constexpr float kAnimationSpeed = 0.5f;
+inline constexpr float kStartClock = 1.0f;
+
+// Spheres, lights and materials as the viewer's start-up writes them: every
+// byte not written (reserved bytes, unset coordinates) is zero, each Vec4 has
+// w = 1 and each light carries its constructor defaults.
+struct SceneRecords {
+  Sphere spheres[kInitialSphereCount];
+  PointLight lights[kInitialLightCount];
+  Material materials[kInitialMaterialCount];
+};
+
+SceneRecords initial_scene_records();
+
+// The scene with spheres 1 and 3 where the animation places them at clock t.
+SceneRecords scene_at_clock(float t);
+
+// The clock of the viewer's first frame: one step at 60 frames per second.
+float first_viewer_clock();
+
+// The clocks of `frames` animation frames at `rate` frames per second: the
+// clock advances from kStartClock by speed / rate before every frame, in
+// single precision as the viewer does, so clocks[0] is already one step on.
+std::vector<float> animation_clocks(int frames, float rate);
+
+// Where one frame's time went, in milliseconds.
+struct FrameTiming {
+  double upload_ms = 0.0;    // spheres and lights into the kernel's stores
+  double kernel_ms = 0.0;    // launch and the whole kernel run
+  double readback_ms = 0.0;  // the frame copied back to the host
+  double frame_ms() const { return upload_ms + kernel_ms + readback_ms; }
+};
+
+// Something that turns scene records into a frame of kFramePixels words.
+// The materials are fixed when the renderer is made; every frame uploads the
+// spheres and lights, as the viewer's frame loop does.
+class FrameRenderer {
+ public:
+  virtual ~FrameRenderer() = default;
+  virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
+};
+
+}  // namespace render_tool
