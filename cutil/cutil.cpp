@@ -1,0 +1,125 @@
+#include "cutil/cutil.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+#include "cutil/test_hooks.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Timer {
+  bool started = false;
+  bool running = false;
+  Clock::time_point start;
+  Clock::time_point stop;
+};
+
+struct Timers {
+  std::mutex mutex;
+  std::unordered_map<unsigned int, Timer> timers;
+  unsigned int next_handle = 1;
+  std::optional<cutil_test_hooks::TimerOp> failure;
+};
+
+Timers& timers() {
+  static Timers* const t = new Timers;  // never destroyed: usable from exit handlers
+  return *t;
+}
+
+// Whether a test armed a failure for this call.  Caller holds the lock.
+bool injected(Timers& t, cutil_test_hooks::TimerOp op) {
+  if (t.failure != op) return false;
+  t.failure.reset();
+  return true;
+}
+
+// Strips one or two leading dashes; nullptr when there are none.
+const char* flag_name_of(const char* arg) {
+  if (arg == nullptr || arg[0] != '-') return nullptr;
+  return arg[1] == '-' ? arg + 2 : arg + 1;
+}
+
+}  // namespace
+
+int cutCheckCmdLineFlag(int argc, const char* const* argv, const char* flag_name) {
+  if (argv == nullptr || flag_name == nullptr || flag_name[0] == '\0') return 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* name = flag_name_of(argv[i]);
+    if (name != nullptr && std::strcmp(name, flag_name) == 0) return 1;
+  }
+  return 0;
+}
+
+int cutCreateTimer(unsigned int* timer) {
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  if (injected(t, cutil_test_hooks::TimerOp::create) || timer == nullptr) return 0;
+  const unsigned int handle = t.next_handle++;
+  t.timers.emplace(handle, Timer{});
+  *timer = handle;
+  return 1;
+}
+
+int cutStartTimer(unsigned int timer) {
+  const Clock::time_point now = Clock::now();
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  const auto it = t.timers.find(timer);
+  if (injected(t, cutil_test_hooks::TimerOp::start) || it == t.timers.end()) return 0;
+  it->second.started = true;
+  it->second.running = true;
+  it->second.start = now;
+  return 1;
+}
+
+int cutStopTimer(unsigned int timer) {
+  const Clock::time_point now = Clock::now();
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  const auto it = t.timers.find(timer);
+  if (injected(t, cutil_test_hooks::TimerOp::stop) || it == t.timers.end()) return 0;
+  if (it->second.running) {
+    it->second.running = false;
+    it->second.stop = now;
+  }
+  return 1;
+}
+
+float cutGetTimerValue(unsigned int timer) {
+  const Clock::time_point now = Clock::now();
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  const auto it = t.timers.find(timer);
+  if (it == t.timers.end() || !it->second.started) return 0.0f;
+  const Timer& tm = it->second;
+  const Clock::time_point end = tm.running ? now : tm.stop;
+  return std::chrono::duration<float, std::milli>(end - tm.start).count();
+}
+
+int cutDeleteTimer(unsigned int timer) {
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  if (injected(t, cutil_test_hooks::TimerOp::destroy) || t.timers.erase(timer) == 0) return 0;
+  return 1;
+}
+
+namespace cutil_test_hooks {
+
+void fail_next(TimerOp op) {
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  t.failure = op;
+}
+
+void reset() {
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  t.failure.reset();
+}
+
+}  // namespace cutil_test_hooks
