@@ -34,9 +34,14 @@ namespace {
 VELMORA_HOST_DEVICE SceneView scene_from_stores() {
   SceneView scene;
   const auto* light = reinterpret_cast<const PointLight*>(point_lights_dump);
-#if VELMORA_CUDA_BUILD
+#if VELMORA_DEVICE_CODE
   scene.sphere_texture = spheres_texture;
   scene.sphere_texel_count = kSphereBufferBytes / sizeof(SphereTexel);
+#elif VELMORA_CUDA_BUILD
+  // The host pass of a CUDA build never traces; it cannot read the
+  // constant store either.
+  scene.sphere_texture = 0;
+  scene.sphere_texel_count = 0;
 #else
   const cpurt::TextureMemory spheres = cpurt::texture_memory(spheres_texture);
   scene.sphere_texels = static_cast<const SphereTexel*>(spheres.base);
