@@ -5,7 +5,8 @@
 //                                        top-level window once there is one
 //   velmora-xwin titles SECONDS REGEX    print every title a new top-level
 //                                        window takes, from its creation on,
-//                                        until one matches REGEX
+//                                        until one matches REGEX (extended
+//                                        POSIX syntax)
 //   velmora-xwin title WINDOW            print the window's title
 //   velmora-xwin geometry WINDOW         print "x y width height", x and y on
 //                                        the screen
@@ -18,6 +19,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
+#include <regex.h>
 
 #include <chrono>
 #include <cstdint>
@@ -25,7 +27,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,11 +55,14 @@ int record_x_error(Display*, XErrorEvent* event) {
   return 0;
 }
 
+// The one connection of a command, closed by main when the command is done.
+Display* connection = nullptr;
+
 Display* open_display() {
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) fail("cannot open the X display (is DISPLAY set?)");
+  connection = XOpenDisplay(nullptr);
+  if (connection == nullptr) fail("cannot open the X display (is DISPLAY set?)");
   XSetErrorHandler(record_x_error);
-  return display;
+  return connection;
 }
 
 double parse_seconds(const char* text) {
@@ -127,7 +131,12 @@ int wait_for_window(double seconds) {
 // title changes.  "ready" goes to standard error once the watch is in place,
 // so that a caller can start the program under watch only then.
 int watch_titles(double seconds, const std::string& stop_pattern) {
-  const std::regex stop(stop_pattern);
+  regex_t stop;
+  if (regcomp(&stop, stop_pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) usage();
+  struct FreeOnReturn {
+    regex_t* r;
+    ~FreeOnReturn() { regfree(r); }
+  } free_on_return{&stop};
   Display* display = open_display();
   XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
   XSync(display, False);
@@ -140,7 +149,7 @@ int watch_titles(double seconds, const std::string& stop_pattern) {
     last_title = *title;
     std::printf("%s\n", title->c_str());
     std::fflush(stdout);
-    return std::regex_search(*title, stop);
+    return regexec(&stop, title->c_str(), 0, nullptr, 0) == 0;
   };
 
   const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
@@ -282,9 +291,7 @@ int close_window(Window window) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 3) usage();
   const std::string command = argv[1];
   if (command == "wait" && argc == 3) return wait_for_window(parse_seconds(argv[2]));
@@ -294,4 +301,12 @@ int main(int argc, char** argv) {
   if (command == "shot" && argc == 4) return take_screenshot(parse_window(argv[2]), argv[3]);
   if (command == "close" && argc == 3) return close_window(parse_window(argv[2]));
   usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rc = run(argc, argv);
+  if (connection != nullptr) XCloseDisplay(connection);
+  return rc;
 }
