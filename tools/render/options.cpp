@@ -208,6 +208,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
     if (!given(frames)) return error_outcome("--frames is needed with --out-dir and --video");
     if (!given(out_dir)) return error_outcome("--frames needs --out-dir");
     if (o.out_dir.empty()) return error_outcome("--out-dir: the folder name is empty");
+    if (given(video) && o.video_path.empty()) return error_outcome("--video: the file name is empty");
     o.mode = Mode::animation;
   } else {
     if (const CLI::Option* bad = first_given(bench_only)) {

@@ -90,6 +90,7 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
       {{"--frames", "2", "--out-dir", "d", "--json"}, "--json needs --bench"},
       {{"--frames", "2", "--out-dir", "d", "--rate", "0"}, "'0' is out of range"},
       {{"--frames", "2", "--out-dir", ""}, "--out-dir"},
+      {{"--frames", "2", "--out-dir", "d", "--video", ""}, "--video"},
       {{"--initial", "--clock", "1"}, "--initial and --clock"},
       {{"--bench", "--out", "x.png"}, "--out cannot be used with --bench"},
       {{"--bench", "--frames", "2", "--out-dir", "d"}, "--bench cannot be combined"},
