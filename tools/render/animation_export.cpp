@@ -87,11 +87,12 @@ void encode_video(const std::string& ffmpeg, const std::string& out_dir, int fra
 
   // yuv420p is the pixel format every player can decode; the container is
   // named explicitly because the temporary's name is not the final one.
-  std::vector<std::string> args = {ffmpeg,  "-hide_banner", "-loglevel", "error", "-nostdin",
-                                   "-y",    "-framerate",   std::string(rate_text, rate_end.ptr),
-                                   "-start_number", "0",    "-i",        input,   "-frames:v",
-                                   std::to_string(frames),  "-pix_fmt",  "yuv420p", "-f", "mp4",
-                                   temporary};
+  // clang-format off
+  std::vector<std::string> args = {
+      ffmpeg, "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+      "-framerate", std::string(rate_text, rate_end.ptr), "-start_number", "0", "-i", input,
+      "-frames:v", std::to_string(frames), "-pix_fmt", "yuv420p", "-f", "mp4", temporary};
+  // clang-format on
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -115,8 +116,8 @@ void encode_video(const std::string& ffmpeg, const std::string& out_dir, int fra
   std::error_code ignored;
   if (!ok) {
     std::filesystem::remove(temporary, ignored);
-    const std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                              : "killed by a signal";
+    const std::string how =
+        WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status)) : "killed by a signal";
     throw OutputError("cannot write '" + video_path + "': ffmpeg failed (" + how + "); the frames are in '" +
                       out_dir + "'");
   }

@@ -43,7 +43,7 @@ TEST(AnimationExport, FileNamesSortInFrameOrder) {
     std::string name;
   };
   const Case cases[] = {
-      {0, 1, "frame_0000.png"},     {7, 10, "frame_0007.png"},     {9999, 10000, "frame_9999.png"},
+      {0, 1, "frame_0000.png"},      {7, 10, "frame_0007.png"},         {9999, 10000, "frame_9999.png"},
       {5, 10001, "frame_00005.png"}, {10000, 10001, "frame_10000.png"},
   };
   for (const Case& c : cases) EXPECT_EQ(frame_file_name(c.index, c.frames), c.name);
@@ -68,7 +68,8 @@ TEST(AnimationExport, WritesOneFileperFrameAtTheAnimationClocks) {
     EXPECT_EQ(first_red_of_png(files[static_cast<std::size_t>(i)]), 40 * (i + 1));
   }
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(out))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"frame_0000.png", "frame_0001.png", "frame_0002.png"}));
 }

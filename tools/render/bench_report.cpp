@@ -26,8 +26,8 @@ std::string bench_report_text(const BenchResult& r, const BackendInfo& b) {
   std::string out;
   out += "back-end:   " + b.backend + " (" + b.device_name + ")\n";
   out += "threads:    " + std::to_string(b.threads) + "\n";
-  out += "kernel:     " + b.kernel + ", " + std::to_string(b.lanes) + " lane" + (b.lanes == 1 ? "" : "s") +
-         "\n";
+  out +=
+      "kernel:     " + b.kernel + ", " + std::to_string(b.lanes) + " lane" + (b.lanes == 1 ? "" : "s") + "\n";
   out += "frames:     " + std::to_string(r.frames) + " timed in " + format("%.2f s", r.elapsed_s) +
          " after " + std::to_string(r.warmup_frames) + " warm-up frames (640 x 480)\n";
   out += format("fps:        %.1f\n", r.fps);

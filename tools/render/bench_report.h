@@ -13,7 +13,6 @@ namespace render_tool {
 std::string bench_report_text(const BenchResult& result, const BackendInfo& backend);
 
 // The result as one JSON object on one line.
-std::string bench_report_json(const BenchResult& result, const BackendInfo& backend,
-                              const BenchPlan& plan);
+std::string bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan);
 
 }  // namespace render_tool

@@ -19,8 +19,7 @@ std::vector<std::uint8_t> raw_frame_bytes(std::span<const std::uint32_t> words) 
   return bytes;
 }
 
-std::vector<std::uint8_t> frame_rgb_top_down(std::span<const std::uint32_t> words, int width,
-                                             int height) {
+std::vector<std::uint8_t> frame_rgb_top_down(std::span<const std::uint32_t> words, int width, int height) {
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t h = static_cast<std::size_t>(height);
   if (words.size() < w * h) throw std::invalid_argument("frame_rgb_top_down: too few pixel words");

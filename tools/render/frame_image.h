@@ -16,8 +16,7 @@ std::vector<std::uint8_t> raw_frame_bytes(std::span<const std::uint32_t> words);
 
 // Red, green, blue bytes per pixel with the top row of the picture first
 // (the last row of the frame), as image files store them.
-std::vector<std::uint8_t> frame_rgb_top_down(std::span<const std::uint32_t> words, int width,
-                                             int height);
+std::vector<std::uint8_t> frame_rgb_top_down(std::span<const std::uint32_t> words, int width, int height);
 
 // An 8-bit RGB PNG of the frame, top row first.  Throws std::runtime_error if
 // the encoder fails.

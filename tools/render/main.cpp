@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
 
   // Back-end settings come first: they decide how the frames are made.
   if (o.threads && !set_backend_threads(*o.threads)) {
-    print_error("--threads " + std::to_string(*o.threads) + ": not supported by the " + backend_info().backend +
-                " back-end");
+    print_error("--threads " + std::to_string(*o.threads) + ": not supported by the " +
+                backend_info().backend + " back-end");
     return kExitBadUsage;
   }
   if (o.kernel && !set_backend_kernel(*o.kernel)) {
@@ -118,9 +118,12 @@ int main(int argc, char** argv) {
 
   try {
     switch (o.mode) {
-      case Mode::single_frame: return render_single_frame(o);
-      case Mode::animation: return render_animation(o);
-      case Mode::benchmark: return run_bench(o);
+      case Mode::single_frame:
+        return render_single_frame(o);
+      case Mode::animation:
+        return render_animation(o);
+      case Mode::benchmark:
+        return run_bench(o);
     }
   } catch (const OutputError& e) {
     print_error(e.what());

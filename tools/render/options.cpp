@@ -1,7 +1,6 @@
 #include "tools/render/options.h"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -125,12 +124,14 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
 
   bool initial_flag = false;
   bool bench_mode = false;
-  CLI::Option* initial = app.add_flag("--initial", initial_flag, "the spheres as start-up writes them, before any animation step")
+  CLI::Option* initial = app.add_flag("--initial", initial_flag,
+                                      "the spheres as start-up writes them, before any animation step")
                              ->group(single);
-  CLI::Option* clock = app.add_option("--clock", o.clock, "the spheres as the animation places them at clock T")
-                           ->type_name("T")
-                           ->check(any_finite_number())
-                           ->group(single);
+  CLI::Option* clock =
+      app.add_option("--clock", o.clock, "the spheres as the animation places them at clock T")
+          ->type_name("T")
+          ->check(any_finite_number())
+          ->group(single);
   CLI::Option* out = app.add_option("--out", o.png_path, "write the frame as a PNG (default: velmora.png)")
                          ->type_name("FILE.png")
                          ->group(single);
@@ -142,18 +143,21 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
                             ->type_name("N")
                             ->check(whole_number_in(1, kMaxFrames))
                             ->group(anim);
-  CLI::Option* rate = app.add_option("--rate", o.rate, "frames per second of the animation clock (default 60)")
-                          ->type_name("F")
-                          ->check(number_in(0.0, kMaxRate, true))
-                          ->group(anim);
-  CLI::Option* out_dir = app.add_option("--out-dir", o.out_dir, "folder for the numbered PNGs")
-                             ->type_name("DIR")
-                             ->group(anim);
-  CLI::Option* video = app.add_option("--video", o.video_path, "also encode the frames as a video with ffmpeg")
-                           ->type_name("FILE.mp4")
-                           ->group(anim);
+  CLI::Option* rate =
+      app.add_option("--rate", o.rate,
+                     "frames per second of the animation clock, also for --bench (default 60)")
+          ->type_name("F")
+          ->check(number_in(0.0, kMaxRate, true))
+          ->group(anim);
+  CLI::Option* out_dir =
+      app.add_option("--out-dir", o.out_dir, "folder for the numbered PNGs")->type_name("DIR")->group(anim);
+  CLI::Option* video =
+      app.add_option("--video", o.video_path, "also encode the frames as a video with ffmpeg")
+          ->type_name("FILE.mp4")
+          ->group(anim);
 
-  CLI::Option* bench_flag = app.add_flag("--bench", bench_mode, "measure frame times instead of writing pictures")->group(bench);
+  CLI::Option* bench_flag =
+      app.add_flag("--bench", bench_mode, "measure frame times instead of writing pictures")->group(bench);
   CLI::Option* seconds = app.add_option("--seconds", o.seconds, "length of the timed run (default 5)")
                              ->type_name("S")
                              ->check(number_in(0.0, kMaxSeconds, true))

@@ -8,7 +8,8 @@ namespace render_tool {
 
 std::string progress_line(int done, int total, int bar_width) {
   done = std::clamp(done, 0, std::max(total, 0));
-  const int filled = total > 0 ? static_cast<int>(static_cast<long long>(done) * bar_width / total) : bar_width;
+  const int filled =
+      total > 0 ? static_cast<int>(static_cast<long long>(done) * bar_width / total) : bar_width;
   const std::string count = std::to_string(total);
   std::string done_text = std::to_string(done);
   done_text.insert(0, count.size() - std::min(count.size(), done_text.size()), ' ');

@@ -13,10 +13,8 @@ TEST(ProgressBar, LineShowsTheShareDone) {
     std::string line;
   };
   const Case cases[] = {
-      {0, 10, 10, "[----------]  0/10 frames"},
-      {5, 10, 10, "[#####-----]  5/10 frames"},
-      {10, 10, 10, "[##########] 10/10 frames"},
-      {1, 3, 6, "[##----] 1/3 frames"},
+      {0, 10, 10, "[----------]  0/10 frames"},  {5, 10, 10, "[#####-----]  5/10 frames"},
+      {10, 10, 10, "[##########] 10/10 frames"}, {1, 3, 6, "[##----] 1/3 frames"},
       {12, 10, 10, "[##########] 10/10 frames"},  // clamped
   };
   for (const Case& c : cases) EXPECT_EQ(progress_line(c.done, c.total, c.width), c.line);

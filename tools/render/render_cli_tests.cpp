@@ -2,9 +2,9 @@
 // command lines as a user would type them, and its files, messages and exit
 // statuses are checked.  Frames are compared word for word with the host
 // trace of the same scene.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,8 +39,8 @@ std::string read_text(const std::filesystem::path& path) {
 // PATH in its environment.
 RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                      const std::optional<std::string>& path = std::nullopt) {
-  const std::filesystem::path capture = std::filesystem::temp_directory_path() /
-                                        ("velmora-render-capture-" + std::to_string(::getpid()));
+  const std::filesystem::path capture =
+      std::filesystem::temp_directory_path() / ("velmora-render-capture-" + std::to_string(::getpid()));
   std::filesystem::create_directories(capture);
   const std::string out_file = (capture / "stdout").string();
   const std::string err_file = (capture / "stderr").string();
@@ -64,8 +64,10 @@ RunResult run_render(const std::vector<std::string>& args, const std::filesystem
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -89,7 +91,9 @@ std::vector<std::uint32_t> read_raw(const std::filesystem::path& path) {
   const std::string bytes = read_text(path);
   std::vector<std::uint32_t> words(bytes.size() / 4);
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[4 * i + k])); };
+    const auto b = [&](std::size_t k) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[4 * i + k]));
+    };
     words[i] = b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
   }
   return words;
@@ -193,8 +197,8 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
   ScratchDir dir;
   const int frames = 4;
   const float rate = 30.0f;
-  const RunResult run =
-      run_render({"--frames", "4", "--rate", "30", "--out-dir", dir / "anim", "--kernel", "scalar"}, dir.path());
+  const RunResult run = run_render(
+      {"--frames", "4", "--rate", "30", "--out-dir", dir / "anim", "--kernel", "scalar"}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");  // standard error is not a terminal: no progress bar
 
@@ -263,7 +267,9 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   {
     std::ofstream script(fake);
     script << "#!/bin/sh\n"
-              "printf '%s\\n' \"$@\" > \"" << (dir / "ffmpeg-args") << "\"\n"
+              "printf '%s\\n' \"$@\" > \""
+           << (dir / "ffmpeg-args")
+           << "\"\n"
               "[ -n \"$FAIL\" ] && exit 3\n"
               "for last; do :; done\n"
               "echo 'fake video' > \"$last\"\n";
@@ -271,23 +277,23 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   ::chmod(fake.c_str(), 0755);
   const std::string path = (dir / "bin") + ":/usr/bin:/bin";
 
-  const RunResult run = run_render({"--frames", "2", "--rate", "24", "--out-dir", dir / "anim", "--video",
-                                    dir / "clip.mp4"},
-                                   dir.path(), path);
+  const RunResult run =
+      run_render({"--frames", "2", "--rate", "24", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"},
+                 dir.path(), path);
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(read_text(dir / "clip.mp4"), "fake video\n");
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"anim", "bin", "clip.mp4", "ffmpeg-args"}));
   const std::string args = read_text(dir / "ffmpeg-args");
-  for (const std::string needle : {"-framerate\n24\n", "-start_number\n0\n", "anim/frame_%04d.png\n",
-                                   "-frames:v\n2\n"}) {
+  for (const std::string needle :
+       {"-framerate\n24\n", "-start_number\n0\n", "anim/frame_%04d.png\n", "-frames:v\n2\n"}) {
     EXPECT_NE(args.find(needle), std::string::npos) << needle << " in\n" << args;
   }
 
   // A failing encoder: status 1, one line of ours, no video and no temporary.
   std::filesystem::remove(dir / "clip.mp4");
   ::setenv("FAIL", "1", 1);
-  const RunResult failed = run_render({"--frames", "2", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"},
-                                      dir.path(), path);
+  const RunResult failed =
+      run_render({"--frames", "2", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"}, dir.path(), path);
   ::unsetenv("FAIL");
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_NE(failed.err.find("ffmpeg failed (exit status 3)"), std::string::npos) << failed.err;
