@@ -382,6 +382,9 @@ struct FailureCase {
   int height = 48;
 };
 
+// Test names and failure reports show the case's name, not its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 FailureCase runtime_fails(const char* name, Call call, Op op, int skip, cudaError_t code,
                           std::string message) {
   return {name, call, op, skip, code, std::nullopt, 1, 1, std::move(message), false};
