@@ -154,8 +154,9 @@ class SmallScene {
   SceneView view() const { return scene_.view(); }
 
  private:
-  Sphere spheres_[4];
-  Material materials_[4];
+  // Value-initialised: every coefficient a test does not set is zero.
+  Sphere spheres_[4]{};
+  Material materials_[4]{};
   HostScene scene_;
 };
 
@@ -287,7 +288,7 @@ TEST(PackPixel, ChannelOrderAndAlpha) {
 double ambient_only(double ambient, double d) { return ambient / (1.0 + 0.05 * d + 0.01 * d * d); }
 
 Material ambient_material(float ambient, float reflection, float transparency, float index) {
-  Material m;
+  Material m{};
   m.color = Vec4(1, 1, 1);
   m.ambient = ambient;
   m.reflection = reflection;

@@ -39,7 +39,8 @@ struct alignas(16) Sphere {
   std::uint8_t material;  // index into the material table
   std::uint8_t reserved[7];
 
-  VELMORA_HOST_DEVICE Sphere() {}
+  // Sets center.w only; `Sphere s{}` zeroes the rest first.
+  Sphere() = default;
 };
 
 // Surface properties (48 bytes).
@@ -54,7 +55,8 @@ struct alignas(16) Material {
   float refraction_index;  // read only when the refracted ray is followed
   std::uint32_t reserved;
 
-  VELMORA_HOST_DEVICE Material() {}
+  // Sets color.w only; `Material m{}` zeroes the rest first.
+  Material() = default;
 };
 
 // One point light (64 bytes).  The renderer reads only `position`; the

@@ -121,7 +121,7 @@ HitRecord hit_facing_eye() {
 }
 
 Material test_material(float ambient, float diffuse, float specular, float shininess) {
-  Material m;
+  Material m{};
   m.color = Vec4(1.0f, 0.5f, 0.0f);
   m.ambient = ambient;
   m.diffuse = diffuse;
