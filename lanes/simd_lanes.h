@@ -18,6 +18,10 @@
 
 #include "lanes/lanes.h"
 
+// Lane operations are a few instructions each: always inlined, so that no
+// specialised out-of-line copy of one sits in the middle of the trace.
+#define VELMORA_LANE_OP inline __attribute__((always_inline))
+
 namespace lanes {
 
 namespace stdx = std::experimental;
@@ -43,7 +47,7 @@ struct LaneTypes<stdx::simd<float, Abi>> {
 };
 
 template <class T, class Abi>
-inline stdx::simd<T, Abi> select(const stdx::simd_mask<T, Abi>& mask,
+VELMORA_LANE_OP stdx::simd<T, Abi> select(const stdx::simd_mask<T, Abi>& mask,
                                  const stdx::simd<T, Abi>& if_true,
                                  const stdx::simd<T, Abi>& if_false) {
   stdx::simd<T, Abi> result = if_false;
@@ -52,17 +56,17 @@ inline stdx::simd<T, Abi> select(const stdx::simd_mask<T, Abi>& mask,
 }
 
 template <class T, class Abi>
-inline bool any(const stdx::simd_mask<T, Abi>& mask) {
+VELMORA_LANE_OP bool any(const stdx::simd_mask<T, Abi>& mask) {
   return stdx::any_of(mask);
 }
 
 template <class T, class Abi>
-inline bool all(const stdx::simd_mask<T, Abi>& mask) {
+VELMORA_LANE_OP bool all(const stdx::simd_mask<T, Abi>& mask) {
   return stdx::all_of(mask);
 }
 
 template <class Abi>
-inline stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
+VELMORA_LANE_OP stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
 #if defined(__AVX512F__)
   // GCC 12's unmasked 512-bit square root reads an undefined register and
   // warns about it; the zero-masked form with every lane set is the same
@@ -74,26 +78,27 @@ inline stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
   return stdx::sqrt(v);
 }
 
+// The same comparisons as the scalar forms, lane by lane.
 template <class Abi>
-inline stdx::simd<float, Abi> min(const stdx::simd<float, Abi>& a, const stdx::simd<float, Abi>& b) {
-  return stdx::min(a, b);
+VELMORA_LANE_OP stdx::simd<float, Abi> min(const stdx::simd<float, Abi>& a, const stdx::simd<float, Abi>& b) {
+  return select(b < a, b, a);
 }
 
 template <class Abi>
-inline stdx::simd<float, Abi> clamp(const stdx::simd<float, Abi>& v, const stdx::simd<float, Abi>& lo,
+VELMORA_LANE_OP stdx::simd<float, Abi> clamp(const stdx::simd<float, Abi>& v, const stdx::simd<float, Abi>& lo,
                                     const stdx::simd<float, Abi>& hi) {
-  return stdx::clamp(v, lo, hi);
+  return select(v < lo, lo, select(v > hi, hi, v));
 }
 
 template <class Abi>
-inline stdx::simd<float, Abi> to_float(const stdx::simd<std::int32_t, Abi>& v) {
+VELMORA_LANE_OP stdx::simd<float, Abi> to_float(const stdx::simd<std::int32_t, Abi>& v) {
   return stdx::static_simd_cast<stdx::simd<float, Abi>>(v);
 }
 
 // For values in [0, 2^31), as the packing gives it: converting through int32
 // keeps to the signed conversion instruction every SIMD level has.
 template <class Abi>
-inline stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, Abi>& v) {
+VELMORA_LANE_OP stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, Abi>& v) {
   return stdx::static_simd_cast<stdx::simd<std::uint32_t, Abi>>(
       stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(v));
 }
@@ -101,7 +106,7 @@ inline stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, A
 // Neighbouring pixels mostly read the same record, so a pack whose lanes all
 // agree on the index reads it once and broadcasts it.
 template <class Abi>
-inline stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, Abi>& index,
+VELMORA_LANE_OP stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, Abi>& index,
                                      int stride) {
   using F = stdx::simd<float, Abi>;
   const float first = index[0];
@@ -114,7 +119,7 @@ inline stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, 
 // whose use of fused multiply-adds matches the scalar call in lanes.h; other
 // widths go lane by lane through that scalar call.
 template <class Abi>
-inline stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
+VELMORA_LANE_OP stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
                                   const stdx::simd<float, Abi>& exponent) {
   using F = stdx::simd<float, Abi>;
   // Fixed-size packs have no conversion to the machine's vector registers.
