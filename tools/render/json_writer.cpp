@@ -77,4 +77,11 @@ JsonObject& JsonObject::add(const std::string& key, const JsonObject& value) {
   return *this;
 }
 
+JsonObject& JsonObject::add(const std::string& key, const std::vector<JsonObject>& values) {
+  std::string array = "[";
+  for (std::size_t i = 0; i < values.size(); ++i) array += (i ? ", " : "") + values[i].str();
+  add_raw(key, array + "]");
+  return *this;
+}
+
 }  // namespace render_tool

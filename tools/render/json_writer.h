@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace render_tool {
 
@@ -15,6 +16,7 @@ class JsonObject {
   JsonObject& add(const std::string& key, int value);
   JsonObject& add(const std::string& key, bool value);
   JsonObject& add(const std::string& key, const JsonObject& value);
+  JsonObject& add(const std::string& key, const std::vector<JsonObject>& values);  // an array
 
   // The object as text, on one line.
   std::string str() const { return "{" + members_ + "}"; }

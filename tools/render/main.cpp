@@ -9,6 +9,7 @@
 #include "gpu/backend.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
+#include "tools/render/compare.h"
 #include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/options.h"
@@ -82,7 +83,30 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
+int run_comparison(const RenderOptions& o) {
+  if (backend_info().backend != "cpu") {
+    print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
+    return kExitBadUsage;
+  }
+  HostLayerRenderer renderer(initial_scene_records());
+  const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+  const auto apply = [](const CompareConfig& c) {
+    set_backend_kernel(c.kernel);
+    set_backend_threads(c.threads);
+  };
+  const auto rows = render_tool::run_comparison(renderer, plan, standard_comparison(backend_info().threads),
+                                                apply, [] { return backend_info().lanes; });
+  const BackendInfo backend = backend_info();
+  if (o.json) {
+    std::printf("%s\n", compare_report_json(rows, backend, plan).c_str());
+  } else {
+    std::printf("%s", compare_report_text(rows, backend).c_str());
+  }
+  return 0;
+}
+
 int run_bench(const RenderOptions& o) {
+  if (o.compare) return run_comparison(o);
   HostLayerRenderer renderer(initial_scene_records());
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
   const BenchResult result = run_benchmark(renderer, plan);

@@ -75,8 +75,8 @@ class UsageFormatter : public CLI::Formatter {
     return "Usage:\n"
            "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
-           "  velmora-render --bench [--seconds S] [--rate F] [--json]\n"
-           "each with [--threads N] [--kernel simd|scalar]\n";
+           "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
+           "each with [--threads N] [--kernel simd|scalar] (except --compare)\n";
   }
 };
 
@@ -94,7 +94,10 @@ const char* kFooter =
     "\n"
     "Benchmark: renders the animation for a short warm-up, then for S seconds, and\n"
     "reports frames per second and the median, 5th and 95th percentile\n"
-    "milliseconds per frame, split into upload, kernel and read-back.\n"
+    "milliseconds per frame, split into upload, kernel and read-back.  --compare\n"
+    "measures the scalar and simd kernels on 1 thread and on all cores in turns of\n"
+    "a fraction of a second, round after round, so that a passing load on the\n"
+    "machine falls on all four alike, and prints the ratios of their medians.\n"
     "\n"
     "Exit status: 0 on success, 2 for a bad option or value, 1 when an output\n"
     "cannot be written.  Outputs are written to a temporary file and renamed into\n"
@@ -163,12 +166,17 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
                              ->check(number_in(0.0, kMaxSeconds, true))
                              ->group(bench);
   CLI::Option* json = app.add_flag("--json", o.json, "print the result as one JSON object")->group(bench);
+  CLI::Option* compare =
+      app.add_flag("--compare", o.compare,
+                   "scalar and simd kernels, each on 1 thread and on all cores, measured in turn "
+                   "within one run, with their ratios (S seconds each)")
+          ->group(bench);
 
-  app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
+  CLI::Option* threads = app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
       ->type_name("N")
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
-  app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default) or scalar (one pixel per call)")
+  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default) or scalar (one pixel per call)")
       ->type_name("simd|scalar")
       ->check(CLI::IsMember({"simd", "scalar"}).description(""))
       ->group(backend);
@@ -191,7 +199,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
   if (is_bench && is_anim) return error_outcome("--bench cannot be combined with an animation's options");
 
   const std::vector<CLI::Option*> single_only = {initial, clock, out, raw};
-  const std::vector<CLI::Option*> bench_only = {seconds, json};
+  const std::vector<CLI::Option*> bench_only = {seconds, json, compare};
   const auto first_given = [&](const std::vector<CLI::Option*>& opts) -> const CLI::Option* {
     auto it = std::find_if(opts.begin(), opts.end(), given);
     return it == opts.end() ? nullptr : *it;
@@ -200,6 +208,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
   if (is_bench) {
     if (const CLI::Option* bad = first_given(single_only)) {
       return error_outcome(bad->get_name() + " cannot be used with --bench");
+    }
+    if (given(compare) && (given(threads) || given(kernel))) {
+      return error_outcome("--compare runs every kernel and thread count itself; drop --threads and --kernel");
     }
     o.mode = Mode::benchmark;
   } else if (is_anim) {

@@ -39,6 +39,7 @@ struct RenderOptions {
   // Benchmark.
   double seconds = kDefaultBenchSeconds;
   bool json = false;
+  bool compare = false;  // every kernel on one thread and on all cores, side by side
 
   // CPU back-end; unset means the back-end's own default.
   std::optional<int> threads;

@@ -242,6 +242,8 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
       {{"--clock", "abc"}, 2, "'abc' is not a finite number"},
       {{"--frames", "-2", "--out-dir", dir / "anim"}, 2, "'-2' is out of range"},
       {{"--kernel", "avx"}, 2, "avx"},
+      {{"--bench", "--compare", "--threads", "2"}, 2, "--compare"},
+      {{"--compare"}, 2, "--compare needs --bench"},
       {{"--out", dir / "plain-file/x.png"}, 1, "plain-file/x.png"},
       {{"--raw", dir / "no-such-folder/x.raw"}, 1, "No such file or directory"},
       {{"--out", dir / "good.png", "--raw", dir / "no-such-folder/x.raw"}, 1, "no-such-folder/x.raw"},
@@ -338,6 +340,31 @@ TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
   for (const char* needle : {"fps:", "median", "kernel", "read-back", "upload", "threads:"}) {
     EXPECT_NE(text.out.find(needle), std::string::npos) << needle << " in\n" << text.out;
   }
+}
+
+// The side-by-side form: all four configurations, each with its own figures,
+// and the back-end left as it was found for nothing else to see.
+TEST(RenderProgram, BenchmarkComparisonCoversEveryKernelAndThreadCount) {
+  ScratchDir dir;
+  const RunResult run = run_render({"--bench", "--compare", "--seconds", "0.2", "--json"}, dir.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const nlohmann::json j = nlohmann::json::parse(run.out);
+  ASSERT_TRUE(j["configs"].is_array());
+  std::vector<std::pair<std::string, int>> seen;
+  for (const nlohmann::json& c : j["configs"]) {
+    seen.emplace_back(c["kernel"].get<std::string>(), c["threads"].get<int>());
+    EXPECT_GE(c["frames"].get<int>(), 5);
+    EXPECT_LE(c["p5_ms"].get<double>(), c["median_ms"].get<double>());
+    EXPECT_LE(c["median_ms"].get<double>(), c["p95_ms"].get<double>());
+    EXPECT_EQ(c["lanes"].get<int>() > 1, c["kernel"] == "simd");
+  }
+  const int all = seen.back().second;
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{
+                      {"scalar", 1}, {"scalar", all}, {"simd", 1}, {"simd", all}}));
+
+  const RunResult text = run_render({"--bench", "--compare", "--seconds", "0.1"}, dir.path());
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("vs scalar"), std::string::npos) << text.out;
 }
 
 TEST(RenderProgram, HelpAndVersion) {
