@@ -108,6 +108,12 @@ VELMORA_HOST_DEVICE float tan(float v) {
 
 VELMORA_HOST_DEVICE float to_float(std::int32_t v) { return static_cast<float>(v); }
 
+// Whether v is a whole number; false for NaN and infinities.
+VELMORA_HOST_DEVICE bool is_integer(float v) {
+  if (!(v >= -16777216.0f && v <= 16777216.0f)) return v == v && v - v == 0.0f;  // beyond 2^24 every float is whole
+  return static_cast<float>(static_cast<std::int32_t>(v)) == v;
+}
+
 // Truncation toward zero of a value already known to lie in [0, 2^32).
 VELMORA_HOST_DEVICE std::uint32_t truncate_to_uint(float v) { return static_cast<std::uint32_t>(v); }
 

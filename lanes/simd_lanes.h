@@ -95,6 +95,17 @@ VELMORA_LANE_OP stdx::simd<float, Abi> to_float(const stdx::simd<std::int32_t, A
   return stdx::static_simd_cast<stdx::simd<float, Abi>>(v);
 }
 
+// Whether each lane is a whole number; false for NaN and infinities.  Lanes
+// beyond 2^24 are whole by construction; the rest go through int32.
+template <class Abi>
+VELMORA_LANE_OP typename stdx::simd<float, Abi>::mask_type is_integer(const stdx::simd<float, Abi>& v) {
+  using F = stdx::simd<float, Abi>;
+  const auto small = v >= -16777216.0f && v <= 16777216.0f;
+  const F in_range = select(small, v, F(0.0f));
+  const F whole = stdx::static_simd_cast<F>(stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(in_range));
+  return (small && whole == v) || (!small && v - v == F(0.0f));
+}
+
 // For values in [0, 2^31), as the packing gives it: converting through int32
 // keeps to the signed conversion instruction every SIMD level has.
 template <class Abi>

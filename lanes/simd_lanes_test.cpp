@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 namespace {
@@ -63,6 +64,22 @@ TEST(PackedLanes, SelectGatherAndTruncate) {
 
   const auto truncated = lanes::truncate_to_uint(Native(254.99f));
   EXPECT_EQ(static_cast<std::uint32_t>(truncated[0]), 254u);
+}
+
+TEST(PackedLanes, WholeNumbersAsTheScalarTestSeesThem) {
+  const float values[] = {80.0f, 80.5f, -3.0f, -0.0f, 16777216.0f, 33554432.0f, 3e38f, -7.25f,
+                          std::numeric_limits<float>::infinity(), std::nanf(""), 1e-20f, 2147483648.0f};
+  constexpr int count = sizeof(values) / sizeof(values[0]);
+  const Native v([&](auto i) { return values[i % count]; });
+  const auto packed = lanes::is_integer(v);
+  for (int i = 0; i < kWidth; ++i) {
+    EXPECT_EQ(bool(packed[i]), lanes::is_integer(values[i % count])) << values[i % count];
+  }
+  EXPECT_TRUE(lanes::is_integer(80.0f));
+  EXPECT_FALSE(lanes::is_integer(80.5f));
+  EXPECT_TRUE(lanes::is_integer(3e38f));
+  EXPECT_FALSE(lanes::is_integer(std::nanf("")));
+  EXPECT_FALSE(lanes::is_integer(std::numeric_limits<float>::infinity()));
 }
 
 }  // namespace

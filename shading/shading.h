@@ -163,6 +163,24 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials
 
 // -------------------------------------------------------------- shading
 
+// Where the specular term cannot change the sum (A + D) + S, so that the
+// power need not be evaluated (it is the single most costly step of the
+// shading).  With |base| <= 0.7 and an integer exponent of at least 80,
+// |base^e| <= 0.7^80 < 2^-41 (a power off by a few ulps keeps well inside
+// that), so with |specular| <= 2048 the term is below 2^-30.  Any float
+// x >= 1/16 lies more than 2^-29 from its neighbours' midpoints, so
+// x + S rounds back to x exactly: the factor has the same bits either way.
+// An integer exponent is required because a negative base with a fractional
+// exponent gives NaN, which must still reach the sum.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> specular_vanishes(const Float& base, const Float& exponent,
+                                                         const Float& specular,
+                                                         const Float& ambient_plus_diffuse) {
+  return base >= -0.7f && base <= 0.7f && exponent >= 80.0f && exponent <= 16777216.0f &&
+         lanes::is_integer(exponent) && specular >= -2048.0f && specular <= 2048.0f &&
+         ambient_plus_diffuse >= 0.0625f;
+}
+
 // Colour with which a point light at `light_position` lights the hit:
 // ambient, diffuse and specular terms, all divided by the attenuation
 // 1 + 0.05 d + 0.01 d^2, applied to the material's colour.
@@ -188,7 +206,12 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
   // diffuse term (a light at the hit point) counts as not positive.
   const lanes::Mask<Float> lit = diffuse > 0.0f;
   if (lanes::any(lit)) {
-    specular = lanes::select(lit, lanes::pow(vec_dot(r, v), m.shininess) * m.specular, Float(0.0f));
+    const Float base = vec_dot(r, v);
+    const lanes::Mask<Float> needed =
+        lit && !specular_vanishes(base, m.shininess, m.specular, ambient + diffuse);
+    if (lanes::any(needed)) {
+      specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
+    }
   }
   diffuse = lanes::select(lit, diffuse, Float(0.0f));
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -166,6 +167,46 @@ TEST(PointLightShading, ColourWIsNotRead) {
   const Vec4 b = shade_point_light(hit_facing_eye(), Vec4(0, 0, 5), &m);
   EXPECT_EQ(a.x, b.x);
   EXPECT_EQ(a.w, 1.0f);
+}
+
+// Wherever the shading skips the power, adding the real specular term to
+// A + D would have given A + D exactly: the skip changes no bit.  Sampled
+// densely near every edge of the rule (|base| = 0.7, exponent 80, |specular|
+// = 2048, A + D = 1/16 and other powers of two, whose lower neighbour is
+// closest).
+TEST(PointLightShading, SkippedSpecularTermNeverChangesTheSum) {
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const float sums[] = {0.0625f, 0.125f, 0.25f, 0.5f, 1.0f, 2.0f, 64.0f};
+  const float exponents[] = {80.0f, 81.0f, 97.0f, 1000.0f, 16777216.0f};
+  long skipped = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const float base = (unit(rng) * 1.4f - 0.7f) * (i % 5 == 0 ? 1.0f : 0.999f + 0.001f * unit(rng));
+    const float exponent = exponents[i % 5];
+    const float specular = (unit(rng) * 2.0f - 1.0f) * (i % 3 == 0 ? 2048.0f : 1.0f);
+    const float sum = i % 2 == 0 ? sums[i % 7] : 0.0625f + unit(rng) * 4.0f;
+    if (!specular_vanishes(base, exponent, specular, sum)) continue;
+    ++skipped;
+    ASSERT_EQ(sum + lanes::pow(base, exponent) * specular, sum)
+        << "base " << base << " exponent " << exponent << " specular " << specular;
+  }
+  EXPECT_GT(skipped, 100000);
+
+  struct Case {
+    float base, exponent, specular, sum;
+  };
+  const Case kept[] = {
+      {0.7001f, 80.0f, 1.0f, 1.0f},     // base too large
+      {0.5f, 79.0f, 1.0f, 1.0f},        // exponent too small
+      {-0.5f, 80.5f, 1.0f, 1.0f},       // fractional exponent: the power is NaN
+      {0.5f, 80.0f, 2049.0f, 1.0f},     // specular too large
+      {0.5f, 80.0f, 1.0f, 0.0624f},     // sum too small
+      {kNaN, 80.0f, 1.0f, 1.0f},        // NaN base
+      {0.5f, kInf, 1.0f, 1.0f},         // infinite exponent
+  };
+  for (const Case& c : kept) {
+    EXPECT_FALSE(specular_vanishes(c.base, c.exponent, c.specular, c.sum)) << c.base << " " << c.exponent;
+  }
 }
 
 }  // namespace
