@@ -134,7 +134,7 @@ VELMORA_LANE_OP stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
                                   const stdx::simd<float, Abi>& exponent) {
   using F = stdx::simd<float, Abi>;
   // Fixed-size packs have no conversion to the machine's vector registers.
-  constexpr bool native = !std::is_same_v<Abi, stdx::simd_abi::fixed_size<F::size()>>;
+  [[maybe_unused]] constexpr bool native = !std::is_same_v<Abi, stdx::simd_abi::fixed_size<F::size()>>;
 #if defined(__AVX512F__)
   if constexpr (native && sizeof(F) == sizeof(__m512)) {
     return F(Sleef_powf16_u10avx512f(static_cast<__m512>(base), static_cast<__m512>(exponent)));
