@@ -62,11 +62,6 @@ VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {
 }
 
 VELMORA_HOST_DEVICE bool any(bool mask) { return mask; }
-VELMORA_HOST_DEVICE bool all(bool mask) { return mask; }
-
-// NaN compares unequal to itself; written this way so that no compiler flag
-// can fold it away (the build never uses fast math).
-VELMORA_HOST_DEVICE bool is_nan(float v) { return !(v == v); }
 
 VELMORA_HOST_DEVICE float sqrt(float v) {
 #if VELMORA_CUDA_BUILD
@@ -78,9 +73,6 @@ VELMORA_HOST_DEVICE float sqrt(float v) {
 
 VELMORA_HOST_DEVICE float min(float a, float b) { return b < a ? b : a; }
 
-VELMORA_HOST_DEVICE std::int32_t clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) {
-  return v < lo ? lo : (v > hi ? hi : v);
-}
 
 // Single-precision power with C99's sign rules (a negative base with an even
 // integer exponent is positive).  On the CPU the scalar and the packed
@@ -124,20 +116,6 @@ VELMORA_HOST_DEVICE float float_from_bits(std::uint32_t bits) {
 #else
   return __builtin_bit_cast(float, bits);
 #endif
-}
-
-VELMORA_HOST_DEVICE std::uint32_t bits_from_float(float v) {
-#if VELMORA_DEVICE_CODE
-  return __float_as_uint(v);
-#else
-  return __builtin_bit_cast(std::uint32_t, v);
-#endif
-}
-
-// Lane i of a per-lane value; the scalar value has one lane.
-template <class T>
-VELMORA_HOST_DEVICE T lane(T v, int) {
-  return v;
 }
 
 // Reads base[index * stride] for every lane: a field of a record in a table

@@ -60,11 +60,6 @@ VELMORA_LANE_OP bool any(const stdx::simd_mask<T, Abi>& mask) {
   return stdx::any_of(mask);
 }
 
-template <class T, class Abi>
-VELMORA_LANE_OP bool all(const stdx::simd_mask<T, Abi>& mask) {
-  return stdx::all_of(mask);
-}
-
 template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
 #if defined(__AVX512F__)
@@ -131,7 +126,7 @@ VELMORA_LANE_OP stdx::simd<float, Abi> gather(const float* base, const stdx::sim
 // widths go lane by lane through that scalar call.
 template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> pow(const stdx::simd<float, Abi>& base,
-                                  const stdx::simd<float, Abi>& exponent) {
+                                           const stdx::simd<float, Abi>& exponent) {
   using F = stdx::simd<float, Abi>;
   // Fixed-size packs have no conversion to the machine's vector registers.
   [[maybe_unused]] constexpr bool native = !std::is_same_v<Abi, stdx::simd_abi::fixed_size<F::size()>>;
