@@ -1,2 +1,38 @@
-// The back-end controls for the CPU runtime: backend.cu compiled as C++.
-#include "gpu/backend.cu"
+// The CPU back-end's controls: the CPU's name, the threads that run the
+// blocks and the kernel path that traces them.
+
+#include "cpu_backend/block_trace.h"
+#include "gpu/backend.h"
+
+BackendInfo backend_info() {
+  BackendInfo info;
+  cudaDeviceProp properties;
+  if (cudaGetDeviceProperties(&properties, 0) == cudaSuccess) {
+    info.device_name = properties.name;
+  } else {
+    (void)cudaGetLastError();  // no device: not an error of the caller's
+  }
+  const bool simd = ray_trace_cpu_kernel() == CpuKernel::simd;
+  info.backend = "cpu";
+  info.threads = cpurt::thread_count();
+  info.lanes = simd ? ray_trace_simd_lanes() : 1;
+  info.kernel = simd ? "simd" : "scalar";
+  return info;
+}
+
+bool set_backend_threads(int n) {
+  if (n < 0) return false;
+  cpurt::set_thread_count(n);
+  return true;
+}
+
+bool set_backend_kernel(const std::string& name) {
+  if (name == "simd") {
+    ray_trace_set_cpu_kernel(CpuKernel::simd);
+  } else if (name == "scalar") {
+    ray_trace_set_cpu_kernel(CpuKernel::scalar);
+  } else {
+    return false;
+  }
+  return true;
+}
