@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,43 +20,33 @@
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"
 #include "scene/initial_scene_data.h"
+#include "scene/scene.h"
 
 namespace {
 
 using cpurt::test_hooks::Op;
 using cutil_test_hooks::TimerOp;
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = kFrameWidth;
+constexpr int kHeight = kFrameHeight;
 
-// The initial scene in zeroed records (reserved bytes 0), with spheres 1
-// and 3 placed for an animation clock when one is given.
+// The initial scene, with spheres 1 and 3 placed for an animation clock
+// when one is given.
 struct TestScene {
-  Sphere spheres[kInitialSphereCount];
-  Material materials[kInitialMaterialCount];
-  PointLight lights[kInitialLightCount];
+  SceneRecords records;
 
-  explicit TestScene(std::optional<float> clock) {
-    std::memset(static_cast<void*>(this), 0, sizeof(*this));
-    for (PointLight& light : lights) new (&light) PointLight;
-    write_initial_spheres(spheres);
-    write_initial_materials(materials);
-    lights[0].position = initial_light_position();
-    if (clock) place_animated_spheres(spheres, *clock);
-  }
+  explicit TestScene(std::optional<float> clock)
+      : records(clock ? scene_at_clock(*clock) : initial_scene()) {}
 
   void upload() const {
-    ASSERT_EQ(upload_materials(materials, kInitialMaterialCount), 0);
-    ASSERT_EQ(upload_spheres(spheres, kInitialSphereCount), 0);
-    ASSERT_EQ(upload_lights(lights, kInitialLightCount), 0);
+    ASSERT_EQ(upload_materials(records.materials, record_count(records.materials)), 0);
+    ASSERT_EQ(upload_spheres(records.spheres, record_count(records.spheres)), 0);
+    ASSERT_EQ(upload_lights(records.lights, record_count(records.lights)), 0);
   }
 
   // The frame the host computes, one pixel at a time.
   std::vector<std::uint32_t> reference_frame(int width, int height) const {
-    HostScene host;
-    host.set_spheres(spheres, kInitialSphereCount);
-    host.set_materials(materials, kInitialMaterialCount);
-    host.light_position = lights[0].position;
+    const HostScene host(records);
     std::vector<std::uint32_t> frame(static_cast<std::size_t>(width) * height);
     trace_frame_scalar(host.view(), width, height, frame.data());
     return frame;
@@ -471,9 +460,9 @@ void run_failing(const FailureCase& c) {
   std::vector<unsigned int> frame(static_cast<std::size_t>(c.width) * c.height);
   switch (c.call) {
     case Call::gpu_init: gpu_init(c.width, c.height); break;
-    case Call::upload_spheres: upload_spheres(scene.spheres, 4); break;
-    case Call::upload_materials: upload_materials(scene.materials, 5); break;
-    case Call::upload_lights: upload_lights(scene.lights, 2); break;
+    case Call::upload_spheres: upload_spheres(scene.records.spheres, 4); break;
+    case Call::upload_materials: upload_materials(scene.records.materials, 5); break;
+    case Call::upload_lights: upload_lights(scene.records.lights, 2); break;
     case Call::gpu_release: gpu_release(); break;
     case Call::render_frame: render_frame(frame.data()); break;
   }

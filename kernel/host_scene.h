@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernel/trace.h"
+#include "scene/initial_scene_data.h"
 #include "scene/records.h"
 
 struct HostScene {
@@ -15,7 +16,13 @@ struct HostScene {
   Material materials[kMaxMaterials];
   Vec4 light_position;
 
-  HostScene() { std::memset(static_cast<void*>(materials), 0, sizeof(materials)); }
+  HostScene() = default;
+
+  // The stores as the uploads of `scene` leave them.
+  explicit HostScene(const SceneRecords& scene) : light_position(scene.lights[0].position) {
+    set_spheres(scene.spheres, record_count(scene.spheres));
+    set_materials(scene.materials, record_count(scene.materials));
+  }
 
   // Copies records as the uploads copy them: byte for byte from record 0.
   void set_spheres(const Sphere* spheres, int count) {

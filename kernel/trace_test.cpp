@@ -8,23 +8,9 @@
 
 #include "kernel/host_scene.h"
 #include "lanes/simd_lanes.h"
-#include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 
 namespace {
-
-// The scene as start-up builds it, before any animation step.
-HostScene initial_scene() {
-  static Sphere spheres[kInitialSphereCount];
-  static Material materials[kInitialMaterialCount];
-  write_initial_spheres(spheres);
-  write_initial_materials(materials);
-  HostScene scene;
-  scene.set_spheres(spheres, kInitialSphereCount);
-  scene.set_materials(materials, kInitialMaterialCount);
-  scene.light_position = initial_light_position();
-  return scene;
-}
 
 struct Rgb {
   unsigned r, g, b;
@@ -38,7 +24,7 @@ std::ostream& operator<<(std::ostream& os, const Rgb& c) {
 }
 
 TEST(TracePixel, InitialSceneProbePixels) {
-  const HostScene scene = initial_scene();
+  const HostScene scene(initial_scene());
   struct Case {
     int x, y;
     Rgb expected;
@@ -86,7 +72,7 @@ using PackTypes = ::testing::Types<lanes::Pack<4>, lanes::NativePack>;
 TYPED_TEST_SUITE(PackedTrace, PackTypes);
 
 TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
-  const HostScene scene = initial_scene();
+  const HostScene scene(initial_scene());
   const int width = 640, height = 480;
   std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
   trace_frame_scalar(scene.view(), width, height, scalar.data());
@@ -99,20 +85,11 @@ TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
 // Over one period of the animation (2 pi in the clock), every frame of the
 // native-width trace equals the scalar frame word for word.
 TEST(NativePackedTrace, MatchesScalarOverAnAnimationPeriod) {
-  static Sphere spheres[kInitialSphereCount];
-  static Material materials[kInitialMaterialCount];
-  write_initial_spheres(spheres);
-  write_initial_materials(materials);
-  HostScene scene;
-  scene.set_materials(materials, kInitialMaterialCount);
-  scene.light_position = initial_light_position();
-
   const int width = 640, height = 480, clocks = 64;
   std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
   for (int k = 0; k < clocks; ++k) {
     const float clock = 1.0f + 6.2831853f * static_cast<float>(k) / clocks;
-    place_animated_spheres(spheres, clock);
-    scene.set_spheres(spheres, kInitialSphereCount);
+    const HostScene scene(scene_at_clock(clock));
     trace_frame_scalar(scene.view(), width, height, scalar.data());
     const auto packed =
         trace_frame_in_rows_of_packs<lanes::NativePack>(scene.view(), width, height);
@@ -154,9 +131,9 @@ class SmallScene {
   SceneView view() const { return scene_.view(); }
 
  private:
-  // Value-initialised: every coefficient a test does not set is zero.
-  Sphere spheres_[4]{};
-  Material materials_[4]{};
+  // Every coefficient a test does not set is zero.
+  Sphere spheres_[4];
+  Material materials_[4];
   HostScene scene_;
 };
 

@@ -4,9 +4,9 @@
 
 #include "scene/scene.h"
 
-float anim_time = 1.0f;
-float anim_speed = 0.5f;
-float fps = 60.0f;
+float anim_time = kStartClock;
+float anim_speed = kAnimationSpeed;
+float fps = kStartFrameRate;
 
 float advance_clock(float clock, float speed, float rate) { return speed / rate + clock; }
 

@@ -5,10 +5,15 @@
 
 #include "scene/records.h"
 
-// The animation state; these initial values hold before the first frame.
-extern float anim_time;   // the clock, 1.0 at start
-extern float anim_speed;  // clock units per second, 0.5
-extern float fps;         // frame rate measured by the frame loop, 60.0 at start
+// The animation state before the first frame.
+inline constexpr float kStartClock = 1.0f;
+inline constexpr float kAnimationSpeed = 0.5f;
+inline constexpr float kStartFrameRate = 60.0f;
+
+// The animation state.
+extern float anim_time;   // the clock, kStartClock at start
+extern float anim_speed;  // clock units per second, kAnimationSpeed
+extern float fps;         // frame rate measured by the frame loop, kStartFrameRate at start
 
 // The clock after one frame at `rate` frames per second:
 // speed / rate + clock, the quotient first, stored as a float.

@@ -11,11 +11,12 @@ namespace {
 
 // The first frame's step from the state before it: clock 1.0, 60 fps.
 TEST(AnimateScene, FirstStepMovesSpheresOneAndThree) {
-  write_initial_spheres(spheres);
+  const SceneRecords initial = initial_scene();
+  std::memcpy(static_cast<void*>(spheres), initial.spheres, sizeof(spheres));
   Sphere before[4];
   std::memcpy(static_cast<void*>(before), spheres, sizeof(before));
-  anim_time = 1.0f;
-  fps = 60.0f;
+  anim_time = kStartClock;
+  fps = kStartFrameRate;
 
   animate_scene();
 
@@ -35,6 +36,36 @@ TEST(AnimateScene, FirstStepMovesSpheresOneAndThree) {
   expected[3].center.x = spheres[3].center.x;
   expected[3].center.y = spheres[3].center.y;
   EXPECT_EQ(std::memcmp(static_cast<const void*>(spheres), expected, sizeof(expected)), 0);
+}
+
+// Sphere 1 at (2 sin t, 0.5, cos t - 5), sphere 3 at (0.5 cos t, 0.5 +
+// 0.5 cos t, -3): the two ends of the motion.
+TEST(PlaceAnimatedSpheres, PositionsAtZeroAndPi) {
+  struct Case {
+    float t;
+    Vec4 sphere_1;
+    Vec4 sphere_3;
+  };
+  const Case cases[] = {
+      {0.0f, Vec4(0.0f, 0.5f, -4.0f), Vec4(0.5f, 1.0f, -3.0f)},
+      {3.14159265f, Vec4(0.0f, 0.5f, -6.0f), Vec4(-0.5f, 0.0f, -3.0f)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "t = " << c.t);
+    const SceneRecords scene = scene_at_clock(c.t);
+    const Vec4 got[] = {scene.spheres[1].center, scene.spheres[3].center};
+    const Vec4 want[] = {c.sphere_1, c.sphere_3};
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NEAR(got[i].x, want[i].x, 1e-6f);
+      EXPECT_NEAR(got[i].y, want[i].y, 1e-6f);
+      EXPECT_NEAR(got[i].z, want[i].z, 1e-6f);
+      EXPECT_EQ(got[i].w, 1.0f);
+    }
+    // The other spheres do not move.
+    const SceneRecords initial = initial_scene();
+    EXPECT_EQ(std::memcmp(&scene.spheres[0], &initial.spheres[0], sizeof(Sphere)), 0);
+    EXPECT_EQ(std::memcmp(&scene.spheres[2], &initial.spheres[2], sizeof(Sphere)), 0);
+  }
 }
 
 }  // namespace

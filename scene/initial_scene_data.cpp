@@ -1,5 +1,7 @@
 #include "scene/initial_scene_data.h"
 
+#include "scene/animation.h"
+
 namespace {
 
 struct SphereRow {
@@ -10,7 +12,7 @@ struct SphereRow {
 // 0: red, reflecting; 1: green, reflecting, moved by the animation;
 // 2: white floor (so large that near the camera it is flat, top at y = -0.4);
 // 3: white, refracting, nearest the camera, moved by the animation.
-constexpr SphereRow kSpheres[kInitialSphereCount] = {
+constexpr SphereRow kSpheres[] = {
     {-1.0f, 0.5f, -5.0f, 1.0f, 2},
     {1.0f, 0.5f, -6.0f, 1.0f, 1},
     {0.0f, -100.4f, 0.0f, 100.0f, 0},
@@ -23,7 +25,7 @@ struct MaterialRow {
 };
 
 // Material 3 is uploaded with the others but no sphere uses it.
-constexpr MaterialRow kMaterials[kInitialMaterialCount] = {
+constexpr MaterialRow kMaterials[] = {
     {1.0f, 1.0f, 1.0f, 1.0f, 0.05f, 0.4f, 0.55f, 80.0f, 0.75f, 0.0f, -1.0f},
     {0.0f, 1.0f, 0.0f, 1.0f, 0.05f, 0.4f, 0.55f, 80.0f, 0.75f, 0.0f, -1.0f},
     {1.0f, 0.0f, 0.0f, 1.0f, 0.05f, 0.4f, 0.55f, 80.0f, 0.75f, 0.0f, -1.0f},
@@ -31,22 +33,24 @@ constexpr MaterialRow kMaterials[kInitialMaterialCount] = {
     {1.0f, 1.0f, 1.0f, 1.0f, 0.05f, 0.4f, 0.55f, 80.0f, 0.0f, 0.75f, 1.05f},
 };
 
+static_assert(std::size(kSpheres) == kInitialSphereCount);
+static_assert(std::size(kMaterials) == kInitialMaterialCount);
+
 }  // namespace
 
-void write_initial_spheres(Sphere* spheres) {
-  for (int i = 0; i < kInitialSphereCount; ++i) {
+SceneRecords initial_scene() {
+  SceneRecords scene;
+  for (std::size_t i = 0; i < std::size(kSpheres); ++i) {
     const SphereRow& row = kSpheres[i];
-    spheres[i].center = Vec4(row.x, row.y, row.z, 1.0f);
-    spheres[i].radius = row.radius;
-    spheres[i].radius_sq = row.radius * row.radius;
-    spheres[i].material = row.material;
+    Sphere& s = scene.spheres[i];
+    s.center = Vec4(row.x, row.y, row.z, 1.0f);
+    s.radius = row.radius;
+    s.radius_sq = row.radius * row.radius;
+    s.material = row.material;
   }
-}
-
-void write_initial_materials(Material* materials) {
-  for (int i = 0; i < kInitialMaterialCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kMaterials); ++i) {
     const MaterialRow& row = kMaterials[i];
-    Material& m = materials[i];
+    Material& m = scene.materials[i];
     m.color = Vec4(row.r, row.g, row.b, row.w);
     m.ambient = row.ambient;
     m.diffuse = row.diffuse;
@@ -56,6 +60,12 @@ void write_initial_materials(Material* materials) {
     m.transparency = row.transparency;
     m.refraction_index = row.refraction_index;
   }
+  scene.lights[0].position = Vec4(-1.5f, 2.0f, -4.0f, 1.0f);
+  return scene;
 }
 
-Vec4 initial_light_position() { return Vec4(-1.5f, 2.0f, -4.0f, 1.0f); }
+SceneRecords scene_at_clock(float t) {
+  SceneRecords scene = initial_scene();
+  place_animated_spheres(scene.spheres, t);
+  return scene;
+}

@@ -1,20 +1,27 @@
-// The fixed scene: four spheres, five materials and the first light's
-// position, as data.  The start-up code writes these into the scene storage;
-// tests and the headless renderer build the same scene from them.
+// The fixed scene: four spheres, five materials and two lights.  Start-up,
+// the tools, the benchmarks and the tests all build it here.
 #pragma once
 
 #include "scene/records.h"
 
+// One whole scene in records, as the program uploads it: spheres and lights
+// into the scene storage and then the kernel's stores every frame, the
+// materials once.
 inline constexpr int kInitialSphereCount = 4;
 inline constexpr int kInitialMaterialCount = 5;
 inline constexpr int kInitialLightCount = 2;
 
-// Writes centre (w = 1), radius, radius squared and material of spheres 0-3.
-void write_initial_spheres(Sphere* spheres);
+struct SceneRecords {
+  Sphere spheres[kInitialSphereCount];
+  Material materials[kInitialMaterialCount];
+  PointLight lights[kInitialLightCount];
+};
 
-// Writes colour and the seven coefficients of materials 0-4 (the reserved
-// word of each record is left as it is).
-void write_initial_materials(Material* materials);
+// The scene as start-up writes it, before any animation step: the spheres'
+// centres, radii and materials, the five materials, light 0 at
+// (-1.5, 2, -4); every other field as the records' defaults leave it.
+SceneRecords initial_scene();
 
-// Position of light 0: (-1.5, 2, -4, 1).
-Vec4 initial_light_position();
+// The scene of the frame at animation clock t: the initial scene with
+// spheres 1 and 3 where the animation places them.
+SceneRecords scene_at_clock(float t);

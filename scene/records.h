@@ -10,19 +10,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "common/host_device.h"
 
-// A point, a direction or a colour.  Default construction sets w = 1 and
-// leaves x, y, z as they are (zero in static storage).
+// A point, a direction or a colour: (0, 0, 0, 1) unless given.
 template <class Float>
 struct alignas(16) Vec4T {
-  Float x;
-  Float y;
-  Float z;
-  Float w;
+  Float x{};
+  Float y{};
+  Float z{};
+  Float w = Float(1.0f);
 
-  VELMORA_HOST_DEVICE Vec4T() : w(1.0f) {}
+  // Not constexpr on purpose: records in static storage are then constructed
+  // during dynamic initialisation, in the order their definitions ask for,
+  // like every other static object of the program.
+  VELMORA_HOST_DEVICE Vec4T() {}
   VELMORA_HOST_DEVICE Vec4T(Float x_, Float y_, Float z_, Float w_ = Float(1.0f))
       : x(x_), y(y_), z(z_), w(w_) {}
 };
@@ -33,44 +36,31 @@ using Vec4 = Vec4T<float>;
 // the scene; the renderer reads only `radius_sq`.
 struct alignas(16) Sphere {
   Vec4 center;
-  float radius;
-  float radius_sq;
-  std::uint8_t material;  // index into the material table
-  std::uint8_t reserved[7];
-
-  // Sets center.w only; `Sphere s{}` zeroes the rest first.
-  Sphere() = default;
+  float radius = 0.0f;
+  float radius_sq = 0.0f;
+  std::uint8_t material = 0;  // index into the material table
+  std::uint8_t reserved[7] = {};
 };
 
 // Surface properties (48 bytes).
 struct alignas(16) Material {
   Vec4 color;  // red, green, blue in x, y, z; w is never read
-  float ambient;
-  float diffuse;
-  float specular;
-  float shininess;
-  float reflection;        // weight of the reflected ray
-  float transparency;      // weight of the refracted ray
-  float refraction_index;  // read only when the refracted ray is followed
-  std::uint32_t reserved;
-
-  // Sets color.w only; `Material m{}` zeroes the rest first.
-  Material() = default;
+  float ambient = 0.0f;
+  float diffuse = 0.0f;
+  float specular = 0.0f;
+  float shininess = 0.0f;
+  float reflection = 0.0f;        // weight of the reflected ray
+  float transparency = 0.0f;      // weight of the refracted ray
+  float refraction_index = 0.0f;  // read only when the refracted ray is followed
+  std::uint32_t reserved = 0;
 };
 
 // One point light (64 bytes).  The renderer reads only `position`; the
-// parameter block keeps it at offset 48 and carries the defaults below.
+// parameter block keeps it at offset 48 and carries these defaults, which
+// nothing reads.
 struct alignas(16) PointLight {
-  float params[12];
+  float params[12] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.05f, 0.001f, 0.0f};
   Vec4 position;
-
-  VELMORA_HOST_DEVICE PointLight() {
-    params[3] = 1.0f;
-    params[4] = 1.0f;
-    params[8] = 1.0f;
-    params[9] = 0.05f;
-    params[10] = 0.001f;
-  }
 };
 
 // One 16-byte texel of the sphere store: four 32-bit words whose bits are
@@ -89,6 +79,12 @@ inline constexpr int kMaxLights = 8;
 inline constexpr int kSphereBufferBytes = kMaxSpheres * 32;
 inline constexpr int kMaterialStoreBytes = kMaxMaterials * 48;
 inline constexpr int kLightStoreBytes = kMaxLights * 64;
+
+// The number of records in an array, as the uploads take it.
+template <class Record, std::size_t N>
+constexpr int record_count(const Record (&records)[N]) {
+  return static_cast<int>(std::size(records));
+}
 
 static_assert(sizeof(Vec4) == 16 && alignof(Vec4) == 16);
 static_assert(offsetof(Vec4, x) == 0 && offsetof(Vec4, y) == 4);

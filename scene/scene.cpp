@@ -1,13 +1,13 @@
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "gpu/rtlib.h"
-#include "scene/initial_scene_data.h"
 
-__attribute__((init_priority(kSceneStorageInitPriority))) Sphere spheres[4];
-__attribute__((init_priority(kSceneStorageInitPriority))) PointLight lights[2];
+__attribute__((init_priority(kSceneStorageInitPriority))) Sphere spheres[kInitialSphereCount];
+__attribute__((init_priority(kSceneStorageInitPriority))) PointLight lights[kInitialLightCount];
 
 unsigned int* pixel_buffer = nullptr;
 
@@ -25,13 +25,10 @@ void init_scene() {
       static_cast<std::size_t>(kFrameWidth) * kFrameHeight * sizeof(unsigned int), std::malloc);
   gpu_init(kFrameWidth, kFrameHeight);
 
-  write_initial_spheres(spheres);
-
   // The materials live on only in the kernel's store.
-  Material material_table[kInitialMaterialCount];
-  write_initial_materials(material_table);
-  upload_materials(material_table, kInitialMaterialCount);
-
-  lights[0].position = initial_light_position();
-  upload_lights(lights, kInitialLightCount);
+  const SceneRecords scene = initial_scene();
+  std::ranges::copy(scene.spheres, spheres);
+  upload_materials(scene.materials, record_count(scene.materials));
+  std::ranges::copy(scene.lights, lights);
+  upload_lights(lights, record_count(lights));
 }

@@ -3,8 +3,10 @@
 
 #include <cstddef>
 
+#include "scene/initial_scene_data.h"
 #include "scene/records.h"
 
+// The frame the program renders and its window shows.
 inline constexpr int kFrameWidth = 640;
 inline constexpr int kFrameHeight = 480;
 
@@ -13,19 +15,20 @@ inline constexpr int kFrameHeight = 480;
 // that a program can place its own static objects before or after it.
 inline constexpr int kSceneStorageInitPriority = 1001;
 
-// Four spheres and two lights, default-constructed before main; only the
-// animation changes them after start-up.
-extern Sphere spheres[4];
-extern PointLight lights[2];
+// The spheres and lights, default-constructed before main; only init_scene
+// and the animation change them.
+extern Sphere spheres[kInitialSphereCount];
+extern PointLight lights[kInitialLightCount];
 
-// The frame read back from the device: 640 x 480 words, row 0 at the bottom.
+// The frame read back from the device: kFrameWidth x kFrameHeight words,
+// row 0 at the bottom.
 extern unsigned int* pixel_buffer;
 
-// Allocates pixel_buffer, creates the GPU context (gpu_init(640, 480)),
-// writes the spheres, uploads the five materials, places light 0 and
-// uploads both lights.  The spheres are uploaded by every frame, not here.
-// If the frame buffer cannot be allocated it prints one line on standard
-// error and ends the process with exit code 1.
+// Allocates pixel_buffer, creates the GPU context for the frame size, writes
+// the initial scene's spheres and lights into the storage above, and uploads
+// its materials and both lights.  The spheres are uploaded by every frame,
+// not here.  If the frame buffer cannot be allocated it prints one line on
+// standard error and ends the process with exit code 1.
 void init_scene();
 
 // Takes `bytes` from `allocate` for the frame buffer; on failure prints one

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "kernel/host_scene.h"
-#include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 #include "scene/scene.h"
 
@@ -82,30 +81,10 @@ int channel_difference(std::uint32_t a, std::uint32_t b) {
   return largest;
 }
 
-// The fixed scene with the moving spheres placed for the clock t.
-struct Reference {
-  Sphere spheres[4];
-  Material materials[kInitialMaterialCount];
-  HostScene scene;
-
-  Reference() {
-    write_initial_spheres(spheres);
-    write_initial_materials(materials);
-    scene.set_materials(materials, kInitialMaterialCount);
-    scene.light_position = initial_light_position();
-  }
-
-  void set_clock(float t) {
-    place_animated_spheres(spheres, t);
-    scene.set_spheres(spheres, 4);
-  }
-};
-
 // Sum over every step-th pixel in x and y of the largest channel difference.
-long sparse_error(Reference& reference, float t, const std::vector<std::uint32_t>& picture,
-                  int step) {
-  reference.set_clock(t);
-  const SceneView view = reference.scene.view();
+long sparse_error(float t, const std::vector<std::uint32_t>& picture, int step) {
+  const HostScene scene(scene_at_clock(t));
+  const SceneView view = scene.view();
   long error = 0;
   for (int y = step / 2; y < kHeight; y += step) {
     for (int x = step / 2; x < kWidth; x += step) {
@@ -122,10 +101,9 @@ float best_clock(const std::vector<std::uint32_t>& picture, double first, double
                  int count, int step) {
   std::vector<long> errors(static_cast<std::size_t>(count));
   auto scan = [&](int begin, int end) {
-    Reference reference;
     for (int i = begin; i < end; ++i) {
       errors[static_cast<std::size_t>(i)] =
-          sparse_error(reference, static_cast<float>(first + spacing * i), picture, step);
+          sparse_error(static_cast<float>(first + spacing * i), picture, step);
     }
   };
   const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
@@ -153,10 +131,9 @@ int main(int argc, char** argv) {
   t = best_clock(picture, t - period / 1200, period / 1200 / 25, 51, 4);
   t = best_clock(picture, t - period / 1200 / 25, period / 1200 / 25 / 50, 101, 2);
 
-  Reference reference;
-  reference.set_clock(t);
+  const HostScene scene(scene_at_clock(t));
   std::vector<std::uint32_t> frame(picture.size());
-  trace_frame_scalar(reference.scene.view(), kWidth, kHeight, frame.data());
+  trace_frame_scalar(scene.view(), kWidth, kHeight, frame.data());
   int mismatched = 0;
   int largest = 0;
   for (std::size_t i = 0; i < frame.size(); ++i) {

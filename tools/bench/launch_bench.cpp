@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = kFrameWidth;
+constexpr int kHeight = kFrameHeight;
 const dim3 kGrid(kWidth / 8, kHeight / 8, 1);
 const dim3 kBlock(8, 8, 1);
 

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = kFrameWidth;
+constexpr int kHeight = kFrameHeight;
 
 // state.range(0): threads (0 = every core); state.range(1): 1 for SIMD.
 void BM_RenderFrame(benchmark::State& state) {

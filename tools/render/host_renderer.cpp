@@ -9,7 +9,7 @@ namespace render_tool {
 
 HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene) {
   gpu_init(kFrameWidth, kFrameHeight);
-  upload_materials(scene.materials, kInitialMaterialCount);
+  upload_materials(scene.materials, record_count(scene.materials));
 }
 
 HostLayerRenderer::~HostLayerRenderer() { gpu_release(); }
@@ -20,8 +20,8 @@ FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  upload_spheres(scene.spheres, kInitialSphereCount);
-  upload_lights(scene.lights, kInitialLightCount);
+  upload_spheres(scene.spheres, record_count(scene.spheres));
+  upload_lights(scene.lights, record_count(scene.lights));
   const double upload_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 
   FrameTimes times{};

@@ -6,32 +6,20 @@
 #include <span>
 #include <vector>
 
+#include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 #include "scene/records.h"
+#include "scene/scene.h"
 
 namespace render_tool {
 
-inline constexpr int kFrameWidth = 640;
-inline constexpr int kFrameHeight = 480;
+// The frame size, the animation's clock and the scene are the program's own
+// (scene/): the tool renders the frames the viewer would.
 inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
 
-// Clock units per second of the animation, and the clock before its first step.
-inline constexpr float kAnimationSpeed = 0.5f;
-inline constexpr float kStartClock = 1.0f;
-
-// Spheres, lights and materials as the viewer's start-up writes them: every
-// byte not written (reserved bytes, unset coordinates) is zero, each Vec4 has
-// w = 1 and each light carries its constructor defaults.
-struct SceneRecords {
-  Sphere spheres[kInitialSphereCount];
-  PointLight lights[kInitialLightCount];
-  Material materials[kInitialMaterialCount];
-};
-
-SceneRecords initial_scene_records();
-
-// The scene with spheres 1 and 3 where the animation places them at clock t.
-SceneRecords scene_at_clock(float t);
+using ::SceneRecords;
+using ::scene_at_clock;
+inline SceneRecords initial_scene_records() { return initial_scene(); }
 
 // The clock of the viewer's first frame: one step at 60 frames per second.
 float first_viewer_clock();
