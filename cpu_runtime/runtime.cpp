@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "cpu_runtime/test_hooks.h"
@@ -181,15 +183,8 @@ bool inside_allocation(const State& st, const void* p, std::size_t bytes) {
 
 std::string cpu_model_name() {
   std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line)) {
-    if (line.rfind("model name", 0) != 0) continue;
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) break;
-    const auto start = line.find_first_not_of(" \t", colon + 1);
-    if (start != std::string::npos) return line.substr(start);
-  }
-  return "CPU";
+  const std::string text((std::istreambuf_iterator<char>(cpuinfo)), std::istreambuf_iterator<char>());
+  return cpurt::cpu_model_name(text);
 }
 
 bool valid_launch_shape(dim3 grid, dim3 block) {
@@ -593,6 +588,24 @@ void register_variable(Module* module, void* host_object, const char* name, std:
   State& st = state();
   std::lock_guard lock(st.mutex);
   st.variables[host_object] = Variable{module, host_object, bytes};
+}
+
+}  // namespace cpurt
+
+namespace cpurt {
+
+std::string cpu_model_name(std::string_view cpuinfo) {
+  while (!cpuinfo.empty()) {
+    const std::size_t end = std::min(cpuinfo.find('\n'), cpuinfo.size());
+    const std::string_view line = cpuinfo.substr(0, end);
+    cpuinfo.remove_prefix(std::min(end + 1, cpuinfo.size()));
+    if (!line.starts_with("model name")) continue;
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos) break;
+    const auto start = line.find_first_not_of(" \t", colon + 1);
+    if (start != std::string_view::npos) return std::string(line.substr(start));
+  }
+  return "CPU";
 }
 
 }  // namespace cpurt

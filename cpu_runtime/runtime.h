@@ -27,6 +27,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -276,6 +278,10 @@ struct TextureMemory {
   std::size_t bytes;
 };
 TextureMemory texture_memory(cudaTextureObject_t tex);
+
+// The CPU's model name as the device's name: the value of the first
+// "model name" line of a /proc/cpuinfo text, or "CPU" when there is none.
+std::string cpu_model_name(std::string_view cpuinfo);
 
 // Device allocations currently live, and their total size in bytes.
 struct AllocationStats {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,17 +79,34 @@ TEST_F(RuntimeDevice, OneCapableDeviceNamedAfterTheCpu) {
   EXPECT_EQ(prop.multiProcessorCount, cpurt::thread_count());
   EXPECT_GT(prop.totalGlobalMem, 0u);
 
-  std::string model;
   std::ifstream cpuinfo("/proc/cpuinfo");
-  for (std::string line; std::getline(cpuinfo, line);) {
-    if (line.rfind("model name", 0) == 0) {
-      model = line.substr(line.find_first_not_of(" \t", line.find(':') + 1));
-      break;
-    }
-  }
-  EXPECT_EQ(std::string(prop.name), model.empty() ? "CPU" : model);
+  const std::string text((std::istreambuf_iterator<char>(cpuinfo)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(std::string(prop.name), cpurt::cpu_model_name(text));
 
   EXPECT_EQ(cudaSetDevice(0), cudaSuccess);
+}
+
+TEST(CpuModelName, TheFirstModelNameLineWithAValue) {
+  struct Case {
+    const char* what;
+    const char* cpuinfo;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"x86 layout",
+       "processor\t: 0\nvendor_id\t: AuthenticAMD\nmodel name\t: AMD EPYC 9R14 96-Core Processor\n"
+       "\nprocessor\t: 1\nmodel name\t: AMD EPYC 9R14 96-Core Processor\n",
+       "AMD EPYC 9R14 96-Core Processor"},
+      {"first of two names", "model name\t: First\nmodel name\t: Second\n", "First"},
+      {"no blank after the colon", "model name:Plain\n", "Plain"},
+      {"empty value skipped", "model name\t:  \t\nmodel name\t: Second\n", "Second"},
+      {"last line without newline", "cpu MHz\t: 2600\nmodel name\t: Last", "Last"},
+      {"no model name line", "processor\t: 0\nBogoMIPS\t: 50.00\n", "CPU"},
+      {"empty text", "", "CPU"},
+      {"a model name line without a colon", "model name\nmodel name\t: Later\n", "CPU"},
+      {"not at the start of the line", "cpu model name\t: X\n", "CPU"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cpurt::cpu_model_name(c.cpuinfo), c.name) << c.what;
 }
 
 TEST_F(RuntimeDevice, BadDeviceNumbersAreRefusedAndRecorded) {

@@ -15,7 +15,6 @@
 #include "cpu_runtime/test_hooks.h"
 #include "cutil/test_hooks.h"
 #include "gpu/backend.h"
-#include "gpu/sphere_texture.h"
 #include "kernel/host_scene.h"
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"
@@ -220,15 +219,32 @@ TEST_F(Uploads, InitAllocatesBothBuffersAndBindsTheTextureOverTheSpheres) {
   ASSERT_EQ(gpu_init(kWidth, kHeight), 0);  // for TearDown's release
 }
 
-TEST_F(Uploads, TheTextureSettingsHoldTheirDefaultsBeforeMain) {
-  const SphereTextureSettings& s = spheres_texture_settings;
-  EXPECT_EQ(s.normalized, 0);
-  EXPECT_EQ(s.filter_mode, cudaFilterModePoint);
-  EXPECT_EQ(s.address_mode[0], cudaAddressModeClamp);
-  EXPECT_EQ(s.address_mode[1], cudaAddressModeClamp);
-  const cudaChannelFormatDesc want = cudaCreateChannelDesc(32, 32, 32, 32, cudaChannelFormatKindUnsigned);
-  EXPECT_TRUE(s.channel.x == want.x && s.channel.y == want.y && s.channel.z == want.z &&
-              s.channel.w == want.w && s.channel.f == want.f);
+// The kernel reads the sphere buffer through the texture that gpu_init
+// binds: by integer texel index, each 16-byte texel's four words as they
+// are (whatever floats they hold), indices outside the 64 texels clamped.
+TEST_F(Uploads, TheTextureFetchesTheSphereBufferTexelByTexel) {
+  init(kWidth, kHeight);
+  constexpr int kTexels = kSphereBufferBytes / sizeof(SphereTexel);
+  std::uint32_t words[kTexels * 4];
+  for (std::uint32_t i = 0; i < std::size(words); ++i) words[i] = 0x9e3779b9u * (i + 1);
+  words[5] = 0x7fc00001u;  // a NaN with a payload
+  words[6] = 0xff800000u;  // minus infinity
+  Sphere records[kMaxSpheres];
+  std::memcpy(static_cast<void*>(records), words, sizeof(words));
+  ASSERT_EQ(upload_spheres(records, kMaxSpheres), 0);
+
+  const auto texel = [&](int i) {
+    return std::vector<std::uint32_t>(words + 4 * i, words + 4 * i + 4);
+  };
+  const auto fetch = [](int i) {
+    const uint4 t = tex1Dfetch<uint4>(spheres_texture, i);
+    return std::vector<std::uint32_t>{t.x, t.y, t.z, t.w};
+  };
+  for (int i = 0; i < kTexels; ++i) EXPECT_EQ(fetch(i), texel(i)) << "texel " << i;
+  EXPECT_EQ(fetch(-1), texel(0));
+  EXPECT_EQ(fetch(-1000000), texel(0));
+  EXPECT_EQ(fetch(kTexels), texel(kTexels - 1));
+  EXPECT_EQ(fetch(1 << 30), texel(kTexels - 1));
 }
 
 TEST_F(Uploads, TheModuleIsRegisteredWithItsStoreSizes) {

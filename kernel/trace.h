@@ -99,17 +99,6 @@ VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
   return s;
 }
 
-template <class Float>
-VELMORA_HOST_DEVICE HitRecordT<Float> empty_hit_record() {
-  HitRecordT<Float> record;
-  record.point = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
-  record.normal = record.point;
-  record.material = lanes::Byte<Float>(0);
-  record.hit = lanes::Mask<Float>(false);
-  record.sphere_index = lanes::Index<Float>(-1);
-  return record;
-}
-
 // Nearest of the four spheres along `ray`; stores it in `record` and returns
 // where a hit was stored.  A sphere is missed when the discriminant is
 // negative, its centre lies behind the origin (b > 0) or the origin lies
@@ -172,7 +161,7 @@ template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const SceneView& scene, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
                                                  const HitRecordT<Float>& trace_hit) {
-  HitRecordT<Float> shadow_hit = empty_hit_record<Float>();
+  HitRecordT<Float> shadow_hit;
   shadow_hit.sphere_index = trace_hit.sphere_index;
   const RayT<Float> shadow_ray = ray_between(P, L);
   const lanes::Mask<Float> blocked =
@@ -254,7 +243,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
                                                    lanes::Int<Float> y, int width, int height) {
   using Mask = lanes::Mask<Float>;
   RayT<Float> ray = primary_ray<Float>(x, y, width, height);
-  HitRecordT<Float> trace_hit = empty_hit_record<Float>();
+  HitRecordT<Float> trace_hit;
   Vec4T<Float> color_sum(Float(0.0f), Float(0.0f), Float(0.0f));
   Float weight = Float(1.0f);
   Mask active = Mask(true);

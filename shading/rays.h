@@ -19,11 +19,11 @@ using Ray = RayT<float>;
 // set with every stored hit and never cleared.
 template <class Float>
 struct HitRecordT {
-  Vec4T<Float> point;
-  Vec4T<Float> normal;
-  lanes::Byte<Float> material;
-  lanes::Mask<Float> hit;
-  lanes::Index<Float> sphere_index;
+  Vec4T<Float> point = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
+  Vec4T<Float> normal = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
+  lanes::Byte<Float> material = lanes::Byte<Float>(0);
+  lanes::Mask<Float> hit = lanes::Mask<Float>(false);
+  lanes::Index<Float> sphere_index = lanes::Index<Float>(-1);
 };
 
 using HitRecord = HitRecordT<float>;

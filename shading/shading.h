@@ -220,11 +220,3 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
   const Float factor = ((ambient + diffuse) + specular) / attenuation;
   return vec_scale(m.color, factor);
 }
-
-// The same, with the material looked up in a table by the hit's material.
-template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
-                                                   const Vec4T<Float>& light_position,
-                                                   const Material* materials) {
-  return shade_point_light(hit, light_position, load_material<Float>(materials, hit.material));
-}

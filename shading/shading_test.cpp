@@ -130,6 +130,12 @@ HitRecord hit_facing_eye() {
   return hit;
 }
 
+// The hit above shaded with `material`, read as the trace reads it.
+Vec4 shade_hit_facing_eye(const Vec4& light, const Material& material) {
+  const HitRecord hit = hit_facing_eye();
+  return shade_point_light(hit, light, load_material<float>(&material, hit.material));
+}
+
 Material test_material(float ambient, float diffuse, float specular, float shininess) {
   Material m{};
   m.color = Vec4(1.0f, 0.5f, 0.0f);
@@ -163,7 +169,7 @@ TEST(PointLightShading, TermsAndAttenuation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Vec4 color = shade_point_light(hit_facing_eye(), c.light, &c.material);
+    const Vec4 color = shade_hit_facing_eye(c.light, c.material);
     expect_vec(color, 1.0f * c.factor, 0.5f * c.factor, 0.0f, 1);
   }
 }
@@ -171,9 +177,9 @@ TEST(PointLightShading, TermsAndAttenuation) {
 TEST(PointLightShading, ColourWIsNotRead) {
   Material m = test_material(0.05f, 0.4f, 0.55f, 80);
   m.color.w = 0.2f;
-  const Vec4 a = shade_point_light(hit_facing_eye(), Vec4(0, 0, 5), &m);
+  const Vec4 a = shade_hit_facing_eye(Vec4(0, 0, 5), m);
   m.color.w = 1.0f;
-  const Vec4 b = shade_point_light(hit_facing_eye(), Vec4(0, 0, 5), &m);
+  const Vec4 b = shade_hit_facing_eye(Vec4(0, 0, 5), m);
   EXPECT_EQ(a.x, b.x);
   EXPECT_EQ(a.w, 1.0f);
 }

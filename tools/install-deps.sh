@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libsleef-dev libtbb-dev libcli11-dev libpng-dev nlohmann-json3-dev
   freeglut3-dev libgl1-mesa-dev libgl1-mesa-dri
-  xvfb xdotool x11-utils
+  xvfb xdotool
 )
 
 missing=()
