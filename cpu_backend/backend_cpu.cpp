@@ -6,12 +6,7 @@
 
 BackendInfo backend_info() {
   BackendInfo info;
-  cudaDeviceProp properties;
-  if (cudaGetDeviceProperties(&properties, 0) == cudaSuccess) {
-    info.device_name = properties.name;
-  } else {
-    (void)cudaGetLastError();  // no device: not an error of the caller's
-  }
+  info.device_name = first_device_name();
   const bool simd = ray_trace_cpu_kernel() == CpuKernel::simd;
   info.backend = "cpu";
   info.threads = cpurt::thread_count();

@@ -27,6 +27,15 @@ struct BackendInfo {
   std::string kernel;       // "simd" or "scalar"
 };
 
+// The name of device 0 as the runtime reports it; "" without a device, and
+// the failed query then leaves no error behind for the caller.
+inline std::string first_device_name() {
+  cudaDeviceProp properties;
+  if (cudaGetDeviceProperties(&properties, 0) == cudaSuccess) return properties.name;
+  (void)cudaGetLastError();
+  return "";
+}
+
 // Each back-end library defines these three for itself.
 BackendInfo backend_info();
 

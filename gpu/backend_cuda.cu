@@ -5,12 +5,7 @@
 
 BackendInfo backend_info() {
   BackendInfo info;
-  cudaDeviceProp properties;
-  if (cudaGetDeviceProperties(&properties, 0) == cudaSuccess) {
-    info.device_name = properties.name;
-  } else {
-    (void)cudaGetLastError();  // no device: not an error of the caller's
-  }
+  info.device_name = first_device_name();
   info.backend = "cuda";
   info.threads = 0;
   info.lanes = 1;
