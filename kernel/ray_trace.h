@@ -2,7 +2,7 @@
 // texture.  The module is compiled into the host layer's translation unit
 // (gpu/rtlib.cu), so that on the GPU the stores are visible to the copies
 // there without relocatable device code; this header serves CPU-side code
-// (tests, tools) that needs to name them.
+// that needs to name them: the CPU back-end's launch, tests and tools.
 #pragma once
 
 #include "gpu/backend.h"

@@ -9,6 +9,7 @@
 #include "kernel/host_scene.h"
 #include "lanes/simd_lanes.h"
 #include "scene/initial_scene_data.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ TEST(TracePixel, InitialSceneProbePixels) {
       {320, 100, {0, 0, 0}},     // floor, in the transparent sphere's shadow
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(rgb_of(trace_pixel<float>(scene.view(), c.x, c.y, 640, 480)), c.expected)
+    EXPECT_EQ(rgb_of(trace_pixel<float>(scene.view(), c.x, c.y, kFrameWidth, kFrameHeight)), c.expected)
         << "pixel (" << c.x << ", " << c.y << ")";
   }
 }
@@ -73,7 +74,7 @@ TYPED_TEST_SUITE(PackedTrace, PackTypes);
 
 TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
   const HostScene scene(initial_scene());
-  const int width = 640, height = 480;
+  const int width = kFrameWidth, height = kFrameHeight;
   std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
   trace_frame_scalar(scene.view(), width, height, scalar.data());
   const auto packed = trace_frame_in_rows_of_packs<TypeParam>(scene.view(), width, height);
@@ -85,7 +86,7 @@ TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
 // Over one period of the animation (2 pi in the clock), every frame of the
 // native-width trace equals the scalar frame word for word.
 TEST(NativePackedTrace, MatchesScalarOverAnAnimationPeriod) {
-  const int width = 640, height = 480, clocks = 64;
+  const int width = kFrameWidth, height = kFrameHeight, clocks = 64;
   std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
   for (int k = 0; k < clocks; ++k) {
     const float clock = 1.0f + 6.2831853f * static_cast<float>(k) / clocks;
@@ -286,7 +287,7 @@ TEST(TracePixel, ReflectionWeightsAndFourRaysAtMost) {
   scene.light_at(Vec4(0, 3, 0));
   const double k = ambient_only(0.25, std::sqrt(34.0));  // every hit is sqrt(9 + 25) from the light
   const double sum = k * (1 + 0.75 + 0.5625 + 0.421875);
-  const std::uint32_t word = trace_pixel<float>(scene.view(), 320, 240, 640, 480);
+  const std::uint32_t word = trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight);
   EXPECT_EQ(word & 0xffu, static_cast<unsigned>(sum * 255.0));
 }
 
@@ -302,7 +303,7 @@ TEST(TracePixel, TransparentSphereHeadOn) {
   scene.place(1, Vec4(0, 0, -10), 1.0f, 2);
   scene.light_at(Vec4(0, 3, -8));
   const double k = ambient_only(0.5, std::sqrt(10.0));  // back hit (0, 0, -9)
-  const std::uint32_t word = trace_pixel<float>(scene.view(), 320, 240, 640, 480);
+  const std::uint32_t word = trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight);
   EXPECT_EQ(word & 0xffu, static_cast<unsigned>(0.5625 * k * 255.0));
 
   // The refracted ray itself: straight on, starting just inside the sphere.
@@ -327,7 +328,7 @@ TEST(TracePixel, TotalInternalReflectionEndsTheRayQuietly) {
   const double k = ambient_only(0.5, std::sqrt(9.0 + hit_z * hit_z));  // light at (0, 3, 0)
   const auto grey = static_cast<std::uint32_t>(k * 255.0);
   ASSERT_EQ(grey, 81u);
-  const std::uint32_t word = trace_pixel<float>(scene.view(), 320, 240, 640, 480);
+  const std::uint32_t word = trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight);
   EXPECT_EQ(word, 0xff000000u | grey << 16 | grey << 8 | grey);
 }
 
@@ -344,7 +345,7 @@ TEST(TracePixel, ShadowedPointGetsNoAmbientAndTransparentSpheresCastShadows) {
   ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, trace_hit));
   ASSERT_EQ(trace_hit.sphere_index, 0);
   EXPECT_TRUE(in_shadow(scene.view(), trace_hit.point, Vec4(0, 4.5f, -2.0f), trace_hit));
-  EXPECT_EQ(trace_pixel<float>(scene.view(), 320, 240, 640, 480) & 0xffffffu, 0u);
+  EXPECT_EQ(trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight) & 0xffffffu, 0u);
 }
 
 }  // namespace
