@@ -7,15 +7,16 @@
 
 namespace render_tool {
 
-HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene) {
-  gpu_init(kFrameWidth, kFrameHeight);
+HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size)
+    : FrameRenderer(frame_size) {
+  gpu_init(frame_size.width, frame_size.height);
   upload_materials(scene.materials, kInitialMaterialCount);
 }
 
 HostLayerRenderer::~HostLayerRenderer() { gpu_release(); }
 
 FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::uint32_t> pixels) {
-  if (pixels.size() < static_cast<std::size_t>(kFramePixels)) {
+  if (pixels.size() < size().pixel_count()) {
     throw std::invalid_argument("HostLayerRenderer::render: the pixel buffer is too small");
   }
   using Clock = std::chrono::steady_clock;

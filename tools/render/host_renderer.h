@@ -8,9 +8,10 @@ namespace render_tool {
 
 class HostLayerRenderer final : public FrameRenderer {
  public:
-  // Creates the device context for a 640 x 480 frame and uploads the
-  // materials of `scene`, which never change afterwards.
-  explicit HostLayerRenderer(const SceneRecords& scene);
+  // Creates the device context for a frame of `frame_size` and uploads the
+  // materials of `scene`, which never change afterwards.  One renderer at a
+  // time: the host layer holds one context.
+  HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size);
   ~HostLayerRenderer() override;
   HostLayerRenderer(const HostLayerRenderer&) = delete;
   HostLayerRenderer& operator=(const HostLayerRenderer&) = delete;

@@ -15,6 +15,15 @@ inline constexpr int kFrameWidth = 640;
 inline constexpr int kFrameHeight = 480;
 inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
 
+// The size of a frame the tool renders: the window's unless asked otherwise.
+struct FrameSize {
+  int width = kFrameWidth;
+  int height = kFrameHeight;
+
+  std::size_t pixel_count() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+  bool operator==(const FrameSize&) const = default;
+};
+
 // Clock units per second of the animation, and the clock before its first step.
 inline constexpr float kAnimationSpeed = 0.5f;
 inline constexpr float kStartClock = 1.0f;
@@ -49,13 +58,18 @@ struct FrameTiming {
   double frame_ms() const { return upload_ms + kernel_ms + readback_ms; }
 };
 
-// Something that turns scene records into a frame of kFramePixels words.
-// The materials are fixed when the renderer is made; every frame uploads the
-// spheres and lights, as the viewer's frame loop does.
+// Something that turns scene records into a frame of size().pixel_count()
+// words.  The materials are fixed when the renderer is made; every frame
+// uploads the spheres and lights, as the viewer's frame loop does.
 class FrameRenderer {
  public:
+  explicit FrameRenderer(FrameSize size = {}) : size_(size) {}
   virtual ~FrameRenderer() = default;
   virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
+  FrameSize size() const { return size_; }
+
+ private:
+  FrameSize size_;
 };
 
 }  // namespace render_tool
