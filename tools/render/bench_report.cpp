@@ -129,7 +129,7 @@ std::string compare_report_json(const std::vector<CompareRow>& rows, const Backe
 
 std::string sizes_report_text(const std::vector<SizeRow>& rows, const BackendInfo& backend) {
   std::string out = backend_lines(backend);
-  out += "sizes measured one after another; ms per frame (upload + kernel + read-back);\n";
+  out += "sizes measured in turns within one run; ms per frame (upload + kernel + read-back);\n";
   out += "the last two columns: times the first size's pixels, and its median\n";
   out += "     size    pixels  frames     fps   median      p5     p95  ns/pixel   pixels     time\n";
   for (const SizeRow& row : rows) {

@@ -23,7 +23,7 @@ std::string compare_report_text(const std::vector<CompareRow>& rows, const Backe
 std::string compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
                                 const BenchPlan& plan, FrameSize size);
 
-// One configuration at several sizes, measured one after another.
+// One configuration at several sizes, measured in turns.
 struct SizeRow {
   FrameSize size;
   BenchResult result;

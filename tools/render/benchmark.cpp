@@ -52,10 +52,12 @@ double warmup_seconds(double seconds) { return std::clamp(seconds / 5.0, 0.05, 1
 
 std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPlan& plan, int configurations,
                                           const std::function<void(int)>& switch_to) {
-  std::vector<std::uint32_t> pixels(renderer.size().pixel_count());
+  // A configuration may change the frame size: the buffer follows it.
+  std::vector<std::uint32_t> pixels;
   std::vector<Samples> samples(static_cast<std::size_t>(configurations));
   const auto next_frame = [&](Samples& s) {
     s.clock = advance_clock(s.clock, kAnimationSpeed, plan.rate);
+    pixels.resize(renderer.size().pixel_count());
     return renderer.render(scene_at_clock(s.clock), pixels);
   };
 
@@ -78,7 +80,13 @@ std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPl
       Samples& s = samples[static_cast<std::size_t>(i)];
       if (s.has_enough(plan, 0.0)) continue;
       more = true;
-      if (configurations > 1) switch_to(i);
+      if (configurations > 1) {
+        // The first frame after a switch pays for it (threads started, fresh
+        // buffers touched): it is rendered but not timed.
+        switch_to(i);
+        next_frame(s);
+        ++s.warmup_frames;
+      }
       const Clock::time_point start = Clock::now();
       do {
         s.timings.push_back(next_frame(s));

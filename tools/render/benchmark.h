@@ -20,7 +20,7 @@ struct BenchPlan {
 };
 
 struct BenchResult {
-  int warmup_frames = 0;
+  int warmup_frames = 0;   // frames not timed: the warm-up, and one after each switch
   int frames = 0;          // timed frames
   double elapsed_s = 0.0;  // wall-clock time of the timed frames
   double fps = 0.0;        // frames / elapsed_s
@@ -40,10 +40,11 @@ inline constexpr int kMinTimedFrames = 5;
 double warmup_seconds(double seconds);
 
 // Measures `configurations` ways of rendering with `renderer`;
-// `switch_to(i)` sets the back-end up for configuration i.  After one
-// warm-up each, they take turns of about plan.seconds / 10, round after
-// round, so that a load that comes and goes on the machine falls on all of
-// them alike.  Every configuration renders the same sequence of clocks.
+// `switch_to(i)` sets the back-end (or the renderer's frame size) up for
+// configuration i.  After one warm-up each, they take turns of about
+// plan.seconds / 10, round after round, so that a load that comes and goes
+// on the machine falls on all of them alike.  Every configuration renders
+// the same sequence of clocks.
 std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPlan& plan, int configurations,
                                           const std::function<void(int)>& switch_to);
 

@@ -8,9 +8,20 @@
 namespace render_tool {
 
 HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size)
-    : FrameRenderer(frame_size) {
-  gpu_init(frame_size.width, frame_size.height);
-  upload_materials(scene.materials, kInitialMaterialCount);
+    : FrameRenderer(frame_size), scene_(scene) {
+  create_context();
+}
+
+void HostLayerRenderer::create_context() {
+  gpu_init(size().width, size().height);
+  upload_materials(scene_.materials, kInitialMaterialCount);
+}
+
+void HostLayerRenderer::resize(FrameSize frame_size) {
+  if (frame_size == size()) return;
+  gpu_release();
+  set_size(frame_size);
+  create_context();
 }
 
 HostLayerRenderer::~HostLayerRenderer() { gpu_release(); }

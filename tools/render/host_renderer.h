@@ -18,6 +18,17 @@ class HostLayerRenderer final : public FrameRenderer {
 
   // Uploads the spheres and lights of `scene`, renders and reads back.
   FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
+
+  // Makes later frames `frame_size`: the context is released and created
+  // again for that size (the host layer knows one size per context), and the
+  // materials uploaded again.  Nothing happens when the size is the same.
+  // Each new context allocates its own sphere buffer, which the host layer
+  // keeps to the end of the process: about 1 KiB a resize.
+  void resize(FrameSize frame_size);
+
+ private:
+  void create_context();
+  SceneRecords scene_;
 };
 
 }  // namespace render_tool

@@ -102,16 +102,17 @@ int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
   return 0;
 }
 
-// Each size in turn, with a renderer of its own: the host layer holds one
-// frame size at a time.
+// Several sizes take turns, as the comparison's configurations do, so that
+// their ratios hold under a passing load.
 int run_bench(const RenderOptions& o) {
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
   if (o.compare) return run_comparison(o, plan);
+  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
+  const std::vector<BenchResult> results = measure_in_turns(
+      renderer, plan, static_cast<int>(o.sizes.size()),
+      [&](int i) { renderer.resize(o.sizes[static_cast<std::size_t>(i)]); });
   std::vector<SizeRow> rows;
-  for (const FrameSize size : o.sizes) {
-    HostLayerRenderer renderer(initial_scene_records(), size);
-    rows.push_back({size, run_benchmark(renderer, plan)});
-  }
+  for (std::size_t i = 0; i < results.size(); ++i) rows.push_back({o.sizes[i], results[i]});
   const BackendInfo backend = backend_info();
   std::string report;
   if (rows.size() == 1) {

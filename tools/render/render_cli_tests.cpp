@@ -18,6 +18,7 @@
 #include "kernel/host_scene.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/frame_size.h"
+#include "tools/render/host_renderer.h"
 #include "tools/render/render_scene.h"
 #include "tools/render/scratch_dir.h"
 
@@ -439,6 +440,20 @@ TEST(RenderProgramSizes, BadSizesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << joined(c.args) << run.err;
     EXPECT_EQ(run.out, "") << joined(c.args);
     EXPECT_TRUE(dir.entries().empty()) << joined(c.args);
+  }
+}
+
+// The benchmark's sizes share one host-layer context, made again at each
+// switch: every frame after a resize is whole, and lit by the materials.
+TEST(RenderProgramSizes, ResizedRendererMakesEachSizeWhole) {
+  const SceneRecords scene = scene_at_clock(1.7f);
+  HostLayerRenderer renderer(initial_scene_records(), FrameSize{64, 48});
+  for (const FrameSize size : {FrameSize{128, 96}, FrameSize{64, 48}, FrameSize{64, 48}, FrameSize{8, 16}}) {
+    renderer.resize(size);
+    ASSERT_EQ(renderer.size(), size);
+    std::vector<std::uint32_t> pixels(size.pixel_count());
+    renderer.render(scene, pixels);
+    EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1) << frame_size_text(size);
   }
 }
 

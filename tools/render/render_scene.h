@@ -68,6 +68,9 @@ class FrameRenderer {
   virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
   FrameSize size() const { return size_; }
 
+ protected:
+  void set_size(FrameSize frame_size) { size_ = frame_size; }
+
  private:
   FrameSize size_;
 };
