@@ -11,8 +11,8 @@ namespace render_tool {
 // whole blocks, so a frame whose width or height is not a multiple of 8 would
 // keep unwritten columns or rows.  Such sizes are refused, not rounded.
 inline constexpr int kFrameBlockSide = 8;
-// The largest side: 8192 x 8192 is 256 MiB of pixel words, the most the
-// host layer's byte count (an int) holds with room to spare.
+// The largest side: 8192 x 8192 is 256 MiB of pixel words, well within the
+// int in which the host layer counts a frame's bytes.
 inline constexpr int kMaxFrameSide = 8192;
 
 // "WIDTHxHEIGHT" as a size the kernel's grid covers.  Throws
