@@ -13,18 +13,16 @@
 // row.  Prints the clock and the match, and exits 0 only when the match is
 // near-exact: at most kMaxMismatched pixels differ by more than
 // kChannelTolerance in some channel.
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <numbers>
 #include <thread>
 #include <vector>
 
+#include "image/png_image.h"
 #include "kernel/host_scene.h"
 #include "scene/initial_scene_data.h"
 #include "scene/scene.h"
@@ -39,36 +37,19 @@ constexpr int kMaxMismatched = 200;  // of 307,200 pixels
 // The screenshot's lower-left 640 x 480 pixels as frame words (red in the
 // low byte), row 0 at the bottom.
 std::vector<std::uint32_t> load_picture(const char* path) {
-  png_image png;
-  std::memset(&png, 0, sizeof(png));
-  png.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&png, path) == 0) {
-    std::fprintf(stderr, "velmora-frame-match: cannot read %s: %s\n", path, png.message);
+  image::RgbImage shot;
+  try {
+    shot = image::read_png_file(path);
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "velmora-frame-match: %s\n", e.what());
     std::exit(2);
   }
-  png.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> rgb(PNG_IMAGE_SIZE(png));
-  if (png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr) == 0) {
-    std::fprintf(stderr, "velmora-frame-match: cannot decode %s: %s\n", path, png.message);
+  if (shot.width < kWidth || shot.height < kHeight) {
+    std::fprintf(stderr, "velmora-frame-match: %s is %d x %d, smaller than the frame\n", path, shot.width,
+                 shot.height);
     std::exit(2);
   }
-  const int width = static_cast<int>(png.width);
-  const int height = static_cast<int>(png.height);
-  if (width < kWidth || height < kHeight) {
-    std::fprintf(stderr, "velmora-frame-match: %s is %d x %d, smaller than the frame\n", path,
-                 width, height);
-    std::exit(2);
-  }
-  std::vector<std::uint32_t> picture(static_cast<std::size_t>(kWidth) * kHeight);
-  for (int y = 0; y < kHeight; ++y) {
-    const int row = height - 1 - y;
-    for (int x = 0; x < kWidth; ++x) {
-      const png_byte* p = &rgb[(static_cast<std::size_t>(row) * width + x) * 3];
-      picture[static_cast<std::size_t>(y) * kWidth + x] =
-          std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
-    }
-  }
-  return picture;
+  return image::frame_of_picture(shot, kWidth, kHeight);
 }
 
 int channel_difference(std::uint32_t a, std::uint32_t b) {

@@ -4,7 +4,9 @@
 // its block's 64 words (the cost of spreading the blocks over the threads)
 // and the ray-tracing kernel on the initial scene (the cost that matters).
 // The OpenMP loops set the launch values and call the kernel exactly as the
-// runtime does.
+// runtime does.  velmora-render --bench measures whole frames through the
+// host layer; this program measures what it cannot: the dispatch of the
+// blocks alone, and against a way of dispatching the program does not use.
 //
 //   velmora-launch-bench [google benchmark flags]
 

@@ -47,13 +47,14 @@ std::vector<std::string> export_animation(FrameRenderer& renderer, int frames, f
     throw OutputError("cannot create the folder '" + out_dir + "': " + reason);
   }
 
-  std::vector<std::uint32_t> pixels(kFramePixels);
+  const FrameSize size = renderer.size();
+  std::vector<std::uint32_t> pixels(size.pixel_count());
   std::vector<std::string> written;
   const std::vector<float> clocks = animation_clocks(frames, rate);
   for (int i = 0; i < frames; ++i) {
     renderer.render(scene_at_clock(clocks[static_cast<std::size_t>(i)]), pixels);
     const std::string path = (std::filesystem::path(out_dir) / frame_file_name(i, frames)).string();
-    write_files_atomically({{path, encode_png(pixels, kFrameWidth, kFrameHeight)}});
+    write_files_atomically({{path, encode_png(pixels, size.width, size.height)}});
     written.push_back(path);
     if (on_frame) on_frame(i + 1);
   }

@@ -1,12 +1,12 @@
 #include "tools/render/animation_export.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
 
+#include "image/png_image.h"
 #include "scene/animation.h"
 #include "tools/render/output_file.h"
 #include "tools/render/scratch_dir.h"
@@ -27,15 +27,7 @@ class RecordingRenderer : public FrameRenderer {
   std::vector<SceneRecords> scenes;
 };
 
-std::uint8_t first_red_of_png(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return 0;
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
-  return rgb[0];
-}
+std::uint8_t first_red_of_png(const std::string& path) { return image::read_png_file(path).rgb.at(0); }
 
 TEST(AnimationExport, FileNamesSortInFrameOrder) {
   struct Case {

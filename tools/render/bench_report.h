@@ -1,18 +1,38 @@
-// The benchmark's result as a few lines for people or one JSON object for
-// programs, with the back-end that produced it.
+// The benchmark's results as aligned lines for people or one JSON object for
+// programs, with the back-end that produced them: one configuration, the
+// side-by-side comparison, or one configuration at several frame sizes.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "gpu/backend.h"
 #include "tools/render/benchmark.h"
 
 namespace render_tool {
 
-// The result for people: a few aligned lines.
-std::string bench_report_text(const BenchResult& result, const BackendInfo& backend);
+// One configuration at one size: a few aligned lines.
+std::string bench_report_text(const BenchResult& result, const BackendInfo& backend, FrameSize size);
+std::string bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan,
+                              FrameSize size);
 
-// The result as one JSON object on one line.
-std::string bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan);
+// A table of the configurations with each median's speed-up over the scalar
+// kernel's on as many threads, and over the same kernel's on one thread.
+std::string compare_report_text(const std::vector<CompareRow>& rows, const BackendInfo& backend, FrameSize size);
+// {"backend", "device", "seconds_each", "rate", "configs": [...], ...}.
+std::string compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
+                                const BenchPlan& plan, FrameSize size);
+
+// One configuration at several sizes, measured in turns.
+struct SizeRow {
+  FrameSize size;
+  BenchResult result;
+};
+
+// A table of the sizes with how many times the first size's pixels and
+// median time each has: how the time per frame grows with the pixel count.
+std::string sizes_report_text(const std::vector<SizeRow>& rows, const BackendInfo& backend);
+// {"backend", "device", ..., "sizes": [{"width", "height", "pixels", "median_ms", ...}]}.
+std::string sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo& backend, const BenchPlan& plan);
 
 }  // namespace render_tool

@@ -47,6 +47,46 @@ TEST(Benchmark, WarmUpIsLeftOutAndTheAnimationRunsOn) {
   }
 }
 
+// Several configurations take turns: each is switched to before its warm-up
+// and before each of its turns, each renders the animation's clocks in order
+// from the first, and none has its figures mixed with another's.
+TEST(Benchmark, ConfigurationsTakeTurnsWithTheirOwnClocksAndFigures) {
+  struct TurnRecorder : FrameRenderer {
+    FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t>) override {
+      heights[static_cast<std::size_t>(current)].push_back(scene.spheres[3].center.y);
+      return FrameTiming{0.0, 1.0 + current, 0.0};  // configuration i takes 1 + i ms
+    }
+    int current = -1;
+    std::vector<int> switches;
+    std::vector<std::vector<float>> heights = std::vector<std::vector<float>>(3);
+  } renderer;
+
+  const std::vector<BenchResult> results =
+      measure_in_turns(renderer, BenchPlan{0.0, 30.0f, 0.0}, 3, [&](int i) {
+        renderer.current = i;
+        renderer.switches.push_back(i);
+      });
+
+  ASSERT_EQ(results.size(), 3u);
+  // One switch for each warm-up, then one for each turn, in round order.
+  ASSERT_GE(renderer.switches.size(), 6u);
+  for (std::size_t k = 0; k < renderer.switches.size(); ++k) {
+    EXPECT_EQ(renderer.switches[k], static_cast<int>(k % 3)) << "switch " << k;
+  }
+  for (int i = 0; i < 3; ++i) {
+    const BenchResult& r = results[static_cast<std::size_t>(i)];
+    EXPECT_EQ(r.warmup_frames, kWarmupFrames + 1);  // and the frame after its one switch
+    EXPECT_EQ(r.frames, kMinTimedFrames);
+    EXPECT_DOUBLE_EQ(r.kernel_ms.p5, 1.0 + i);
+    EXPECT_DOUBLE_EQ(r.kernel_ms.p95, 1.0 + i);
+    const std::vector<float>& seen = renderer.heights[static_cast<std::size_t>(i)];
+    const std::vector<float> clocks = animation_clocks(static_cast<int>(seen.size()), 30.0f);
+    for (std::size_t k = 0; k < seen.size(); ++k) {
+      EXPECT_EQ(seen[k], scene_at_clock(clocks[k]).spheres[3].center.y) << "configuration " << i << " frame " << k;
+    }
+  }
+}
+
 TEST(Benchmark, WarmUpScalesWithTheRunWithinBounds) {
   EXPECT_DOUBLE_EQ(warmup_seconds(5.0), 1.0);
   EXPECT_DOUBLE_EQ(warmup_seconds(2.0), 0.4);

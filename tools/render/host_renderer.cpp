@@ -7,15 +7,27 @@
 
 namespace render_tool {
 
-HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene) {
-  gpu_init(kFrameWidth, kFrameHeight);
-  upload_materials(scene.materials, record_count(scene.materials));
+HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size)
+    : FrameRenderer(frame_size), scene_(scene) {
+  create_context();
+}
+
+void HostLayerRenderer::create_context() {
+  gpu_init(size().width, size().height);
+  upload_materials(scene_.materials, record_count(scene_.materials));
+}
+
+void HostLayerRenderer::resize(FrameSize frame_size) {
+  if (frame_size == size()) return;
+  gpu_release();
+  set_size(frame_size);
+  create_context();
 }
 
 HostLayerRenderer::~HostLayerRenderer() { gpu_release(); }
 
 FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::uint32_t> pixels) {
-  if (pixels.size() < static_cast<std::size_t>(kFramePixels)) {
+  if (pixels.size() < size().pixel_count()) {
     throw std::invalid_argument("HostLayerRenderer::render: the pixel buffer is too small");
   }
   using Clock = std::chrono::steady_clock;

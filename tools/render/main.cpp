@@ -9,7 +9,6 @@
 #include "gpu/backend.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
-#include "tools/render/compare.h"
 #include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/options.h"
@@ -36,19 +35,20 @@ int render_single_frame(const RenderOptions& o) {
     scene = scene_at_clock(clock);
   }
 
-  std::vector<std::uint32_t> pixels(kFramePixels);
-  HostLayerRenderer renderer(scene);
+  const FrameSize size = o.sizes.front();
+  std::vector<std::uint32_t> pixels(size.pixel_count());
+  HostLayerRenderer renderer(scene, size);
   renderer.render(scene, pixels);
 
   std::vector<OutputBlob> blobs;
-  if (!o.png_path.empty()) blobs.push_back({o.png_path, encode_png(pixels, kFrameWidth, kFrameHeight)});
+  if (!o.png_path.empty()) blobs.push_back({o.png_path, encode_png(pixels, size.width, size.height)});
   if (!o.raw_path.empty()) blobs.push_back({o.raw_path, raw_frame_bytes(pixels)});
   write_files_atomically(blobs);
 
   const std::string pose =
       o.pose == FramePose::initial ? std::string("initial scene") : "clock " + std::to_string(clock);
   for (const OutputBlob& blob : blobs) {
-    std::printf("wrote %s (%d x %d, %s)\n", blob.path.c_str(), kFrameWidth, kFrameHeight, pose.c_str());
+    std::printf("wrote %s (%d x %d, %s)\n", blob.path.c_str(), size.width, size.height, pose.c_str());
   }
   return 0;
 }
@@ -67,7 +67,7 @@ int render_animation(const RenderOptions& o) {
     ffmpeg = *found;
   }
 
-  HostLayerRenderer renderer(initial_scene_records());
+  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
   std::vector<std::string> files;
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
@@ -83,13 +83,12 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
-int run_comparison(const RenderOptions& o) {
+int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
   if (backend_info().backend != "cpu") {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
     return kExitBadUsage;
   }
-  HostLayerRenderer renderer(initial_scene_records());
-  const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
   const auto apply = [](const CompareConfig& c) {
     set_backend_kernel(c.kernel);
     set_backend_threads(c.threads);
@@ -97,25 +96,32 @@ int run_comparison(const RenderOptions& o) {
   const auto rows = render_tool::run_comparison(renderer, plan, standard_comparison(backend_info().threads),
                                                 apply, [] { return backend_info().lanes; });
   const BackendInfo backend = backend_info();
-  if (o.json) {
-    std::printf("%s\n", compare_report_json(rows, backend, plan).c_str());
-  } else {
-    std::printf("%s", compare_report_text(rows, backend).c_str());
-  }
+  const std::string report = o.json ? compare_report_json(rows, backend, plan, renderer.size()) + "\n"
+                                    : compare_report_text(rows, backend, renderer.size());
+  std::fputs(report.c_str(), stdout);
   return 0;
 }
 
+// Several sizes take turns, as the comparison's configurations do, so that
+// their ratios hold under a passing load.
 int run_bench(const RenderOptions& o) {
-  if (o.compare) return run_comparison(o);
-  HostLayerRenderer renderer(initial_scene_records());
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
-  const BenchResult result = run_benchmark(renderer, plan);
+  if (o.compare) return run_comparison(o, plan);
+  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
+  const std::vector<BenchResult> results = measure_in_turns(
+      renderer, plan, static_cast<int>(o.sizes.size()),
+      [&](int i) { renderer.resize(o.sizes[static_cast<std::size_t>(i)]); });
+  std::vector<SizeRow> rows;
+  for (std::size_t i = 0; i < results.size(); ++i) rows.push_back({o.sizes[i], results[i]});
   const BackendInfo backend = backend_info();
-  if (o.json) {
-    std::printf("%s\n", bench_report_json(result, backend, plan).c_str());
+  std::string report;
+  if (rows.size() == 1) {
+    report = o.json ? bench_report_json(rows[0].result, backend, plan, rows[0].size) + "\n"
+                    : bench_report_text(rows[0].result, backend, rows[0].size);
   } else {
-    std::printf("%s", bench_report_text(result, backend).c_str());
+    report = o.json ? sizes_report_json(rows, backend, plan) + "\n" : sizes_report_text(rows, backend);
   }
+  std::fputs(report.c_str(), stdout);
   return 0;
 }
 

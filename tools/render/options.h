@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/render/render_scene.h"
+
 namespace render_tool {
 
 enum class Mode { single_frame, animation, benchmark };
@@ -23,6 +25,9 @@ inline constexpr double kDefaultBenchSeconds = 5.0;
 
 struct RenderOptions {
   Mode mode = Mode::single_frame;
+
+  // The frame's size; several only for --bench without --compare.
+  std::vector<FrameSize> sizes = {FrameSize{}};
 
   // One frame.
   FramePose pose = FramePose::first_viewer_frame;

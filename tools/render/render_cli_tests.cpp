@@ -4,7 +4,6 @@
 // trace of the same scene.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,9 +14,11 @@
 #include <optional>
 #include <sstream>
 
+#include "image/png_image.h"
 #include "kernel/host_scene.h"
 #include "tools/render/animation_export.h"
-#include "tools/render/frame_image.h"
+#include "tools/render/frame_size.h"
+#include "tools/render/host_renderer.h"
 #include "tools/render/render_scene.h"
 #include "tools/render/scratch_dir.h"
 
@@ -99,27 +100,14 @@ std::vector<std::uint32_t> read_raw(const std::filesystem::path& path) {
   return words;
 }
 
-// The PNG as top-first rows of red, green, blue; empty if it does not decode
-// to a 640 x 480 picture.
-std::vector<std::uint8_t> read_png_rgb(const std::filesystem::path& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  if (image.width != kFrameWidth || image.height != kFrameHeight) return {};
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};
-  return rgb;
-}
-
 // The host trace of the frame the tool should make of `scene`.
-std::vector<std::uint32_t> host_trace(const SceneRecords& scene) {
+std::vector<std::uint32_t> host_trace(const SceneRecords& scene, FrameSize size = {}) {
   HostScene host;
   host.set_spheres(scene.spheres, kInitialSphereCount);
   host.set_materials(scene.materials, kInitialMaterialCount);
   host.light_position = scene.lights[0].position;
-  std::vector<std::uint32_t> words(kFramePixels);
-  trace_frame_scalar(host.view(), kFrameWidth, kFrameHeight, words.data());
+  std::vector<std::uint32_t> words(size.pixel_count());
+  trace_frame_scalar(host.view(), size.width, size.height, words.data());
   return words;
 }
 
@@ -173,12 +161,14 @@ TEST(RenderProgram, PngIsTheRawFrameFlipped) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const std::vector<std::uint32_t> words = read_raw(dir / "pic.raw");
   ASSERT_EQ(words.size(), static_cast<std::size_t>(kFramePixels));
-  EXPECT_EQ(read_png_rgb(dir / "pic.png"), frame_rgb_top_down(words, kFrameWidth, kFrameHeight));
+  const image::RgbImage picture = image::read_png_file(dir / "pic.png");
+  EXPECT_EQ(picture, image::picture_of_frame(words, kFrameWidth, kFrameHeight));
 
   // The picture is not upside down: the lit floor is at the bottom of the
   // image, and the black background at the top-left corner.
-  const std::vector<std::uint8_t> rgb = read_png_rgb(dir / "pic.png");
-  const auto pixel = [&](int x, int y_from_top) { return rgb.data() + 3 * (y_from_top * kFrameWidth + x); };
+  const auto pixel = [&](int x, int y_from_top) {
+    return picture.rgb.data() + 3 * (y_from_top * kFrameWidth + x);
+  };
   EXPECT_GT(pixel(320, 475)[0], 40);
   EXPECT_EQ(pixel(320, 475)[0], pixel(320, 475)[2]);  // white floor: grey
   EXPECT_EQ(pixel(5, 5)[0] + pixel(5, 5)[1] + pixel(5, 5)[2], 0);
@@ -189,8 +179,8 @@ TEST(RenderProgram, DefaultOutputIsVelmoraPngOfTheFirstViewerFrame) {
   const RunResult run = run_render({}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"velmora.png"}));
-  EXPECT_EQ(read_png_rgb(dir / "velmora.png"),
-            frame_rgb_top_down(host_trace(scene_at_clock(first_viewer_clock())), kFrameWidth, kFrameHeight));
+  EXPECT_EQ(image::read_png_file(dir / "velmora.png"),
+            image::picture_of_frame(host_trace(scene_at_clock(first_viewer_clock())), kFrameWidth, kFrameHeight));
 }
 
 TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
@@ -213,16 +203,16 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
   // Frame k shows the clock 1 + (k + 1) * 0.5 / rate, and each differs from
   // the one before.
   const std::vector<float> clocks = animation_clocks(frames, rate);
-  std::vector<std::uint8_t> previous;
+  image::RgbImage previous;
   for (int k = 0; k < frames; ++k) {
-    const std::vector<std::uint8_t> rgb = read_png_rgb(dir.path() / "anim" / frame_file_name(k, frames));
+    const image::RgbImage picture = image::read_png_file(dir.path() / "anim" / frame_file_name(k, frames));
     const float clock = 1.0f + static_cast<float>(k + 1) * 0.5f / rate;
     EXPECT_NEAR(clocks[static_cast<std::size_t>(k)], clock, 1e-6f);
-    EXPECT_EQ(rgb, frame_rgb_top_down(host_trace(scene_at_clock(clocks[static_cast<std::size_t>(k)])),
-                                      kFrameWidth, kFrameHeight))
+    EXPECT_EQ(picture, image::picture_of_frame(host_trace(scene_at_clock(clocks[static_cast<std::size_t>(k)])),
+                                               kFrameWidth, kFrameHeight))
         << "frame " << k;
-    EXPECT_NE(rgb, previous) << "frame " << k;
-    previous = rgb;
+    EXPECT_NE(picture, previous) << "frame " << k;
+    previous = picture;
   }
 }
 
@@ -376,6 +366,129 @@ TEST(RenderProgram, HelpAndVersion) {
   const RunResult version = run_render({"--version"}, dir.path());
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.out, std::string("velmora-render ") + VELMORA_VERSION + "\n");
+  EXPECT_TRUE(dir.entries().empty());
+}
+
+// Frame sizes other than the window's.
+
+// Every size the kernel's grid covers is rendered whole: the frame equals the
+// host trace at that size word for word, in the raw dump, the PNG and an
+// animation's frames alike.
+TEST(RenderProgramSizes, FramesOfAnySizeEqualTheHostTrace) {
+  struct Case {
+    FrameSize size;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {{8, 8}, {"--kernel", "scalar"}},
+      {{320, 240}, {}},
+      {{200, 600}, {"--threads", "1"}},  // taller than wide
+      {{1280, 960}, {}},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--clock", "2.5", "--size", frame_size_text(c.size), "--raw", dir / "f.raw",
+                                     "--out", dir / "f.png"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult run = run_render(args, dir.path());
+    ASSERT_EQ(run.exit_code, 0) << joined(args) << run.err;
+    EXPECT_NE(run.out.find("(" + std::to_string(c.size.width) + " x " + std::to_string(c.size.height)),
+              std::string::npos)
+        << run.out;
+    const std::vector<std::uint32_t> expected = host_trace(scene_at_clock(2.5f), c.size);
+    EXPECT_EQ(first_difference(read_raw(dir / "f.raw"), expected), -1) << joined(args);
+    EXPECT_EQ(image::read_png_file(dir / "f.png"), image::picture_of_frame(expected, c.size.width, c.size.height))
+        << joined(args);
+  }
+
+  const FrameSize small{64, 48};
+  const RunResult anim = run_render({"--frames", "2", "--out-dir", dir / "anim", "--size", "64x48"}, dir.path());
+  ASSERT_EQ(anim.exit_code, 0) << anim.err;
+  const std::vector<float> clocks = animation_clocks(2, 60.0f);
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(image::read_png_file(dir.path() / "anim" / frame_file_name(k, 2)),
+              image::picture_of_frame(host_trace(scene_at_clock(clocks[static_cast<std::size_t>(k)]), small),
+                                      small.width, small.height))
+        << "frame " << k;
+  }
+}
+
+TEST(RenderProgramSizes, BadSizesAreRefusedBeforeAnythingIsWritten) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    std::string mentions;
+  };
+  const Case cases[] = {
+      {{"--size", "100x100"}, "'100x100' is not made of whole 8 x 8 blocks"},
+      {{"--size", "640x479"}, "'640x479' is not made of whole 8 x 8 blocks"},
+      {{"--size", "0x480"}, "'0x480' is out of range"},
+      {{"--size", "16384x8"}, "'16384x8' is out of range"},
+      {{"--size", "640"}, "'640' is not a size WIDTHxHEIGHT"},
+      {{"--size", "640*480"}, "'640*480' is not a size WIDTHxHEIGHT"},
+      {{"--size", "-8x8"}, "--size"},
+      {{"--size", "320x240,640x480"}, "several sizes only with --bench"},
+      {{"--bench", "--compare", "--size", "64x48,128x96"}, "several sizes only with --bench"},
+      {{"--bench", "--size", "64x48,64x47"}, "'64x47' is not made of whole 8 x 8 blocks"},
+      {{"--frames", "2", "--out-dir", dir / "anim", "--size", "8x8", "--size", "16x16"}, "several sizes"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run = run_render(c.args, dir.path());
+    EXPECT_EQ(run.exit_code, 2) << joined(c.args) << run.err;
+    EXPECT_EQ(run.err.rfind("velmora-render: ", 0), 0u) << joined(c.args) << run.err;
+    EXPECT_NE(run.err.find(c.mentions), std::string::npos) << joined(c.args) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << joined(c.args) << run.err;
+    EXPECT_EQ(run.out, "") << joined(c.args);
+    EXPECT_TRUE(dir.entries().empty()) << joined(c.args);
+  }
+}
+
+// The benchmark's sizes share one host-layer context, made again at each
+// switch: every frame after a resize is whole, and lit by the materials.
+TEST(RenderProgramSizes, ResizedRendererMakesEachSizeWhole) {
+  const SceneRecords scene = scene_at_clock(1.7f);
+  HostLayerRenderer renderer(initial_scene_records(), FrameSize{64, 48});
+  for (const FrameSize size : {FrameSize{128, 96}, FrameSize{64, 48}, FrameSize{64, 48}, FrameSize{8, 16}}) {
+    renderer.resize(size);
+    ASSERT_EQ(renderer.size(), size);
+    std::vector<std::uint32_t> pixels(size.pixel_count());
+    renderer.render(scene, pixels);
+    EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1) << frame_size_text(size);
+  }
+}
+
+// The benchmark at several sizes: one row per size, in the order given, and
+// the comparison at a size of its own.
+TEST(RenderProgramSizes, BenchmarkMeasuresEachSize) {
+  ScratchDir dir;
+  const RunResult run =
+      run_render({"--bench", "--seconds", "0.05", "--json", "--size", "64x48,128x96", "--size", "32x16"}, dir.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const nlohmann::json j = nlohmann::json::parse(run.out);
+  ASSERT_EQ(j["sizes"].size(), 3u) << run.out;
+  const std::vector<std::pair<int, int>> expected = {{64, 48}, {128, 96}, {32, 16}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const nlohmann::json& row = j["sizes"][i];
+    EXPECT_EQ(row["width"].get<int>(), expected[i].first);
+    EXPECT_EQ(row["height"].get<int>(), expected[i].second);
+    EXPECT_EQ(row["pixels"].get<int>(), expected[i].first * expected[i].second);
+    EXPECT_GE(row["frames"].get<int>(), 5);
+    EXPECT_LE(row["p5_ms"].get<double>(), row["median_ms"].get<double>());
+  }
+  EXPECT_EQ(j["backend"], "cpu");
+
+  const RunResult text = run_render({"--bench", "--seconds", "0.05", "--size", "64x48,128x96"}, dir.path());
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("\n   128x96     12288 "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("4.00x"), std::string::npos) << text.out;
+
+  const RunResult compare =
+      run_render({"--bench", "--compare", "--seconds", "0.05", "--json", "--size", "64x48"}, dir.path());
+  ASSERT_EQ(compare.exit_code, 0) << compare.err;
+  const nlohmann::json c = nlohmann::json::parse(compare.out);
+  EXPECT_EQ(c["width"].get<int>(), 64);
+  EXPECT_EQ(c["height"].get<int>(), 48);
+  EXPECT_EQ(c["configs"].size(), 4u);
   EXPECT_TRUE(dir.entries().empty());
 }
 

@@ -21,6 +21,15 @@ using ::SceneRecords;
 using ::scene_at_clock;
 inline SceneRecords initial_scene_records() { return initial_scene(); }
 
+// The size of a frame the tool renders: the window's unless asked otherwise.
+struct FrameSize {
+  int width = kFrameWidth;
+  int height = kFrameHeight;
+
+  std::size_t pixel_count() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+  bool operator==(const FrameSize&) const = default;
+};
+
 // The clock of the viewer's first frame: one step at 60 frames per second.
 float first_viewer_clock();
 
@@ -37,13 +46,21 @@ struct FrameTiming {
   double frame_ms() const { return upload_ms + kernel_ms + readback_ms; }
 };
 
-// Something that turns scene records into a frame of kFramePixels words.
-// The materials are fixed when the renderer is made; every frame uploads the
-// spheres and lights, as the viewer's frame loop does.
+// Something that turns scene records into a frame of size().pixel_count()
+// words.  The materials are fixed when the renderer is made; every frame
+// uploads the spheres and lights, as the viewer's frame loop does.
 class FrameRenderer {
  public:
+  explicit FrameRenderer(FrameSize size = {}) : size_(size) {}
   virtual ~FrameRenderer() = default;
   virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
+  FrameSize size() const { return size_; }
+
+ protected:
+  void set_size(FrameSize frame_size) { size_ = frame_size; }
+
+ private:
+  FrameSize size_;
 };
 
 }  // namespace render_tool

@@ -18,7 +18,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <png.h>
 #include <regex.h>
 
 #include <chrono>
@@ -30,6 +29,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "image/png_image.h"
 
 namespace {
 
@@ -221,11 +222,11 @@ Channel channel_of(unsigned long mask) {
   return c;
 }
 
-png_byte channel_value(unsigned long pixel, const Channel& c) {
+std::uint8_t channel_value(unsigned long pixel, const Channel& c) {
   const unsigned long value = (pixel & c.mask) >> c.shift;
-  if (c.bits == 8) return static_cast<png_byte>(value);
+  if (c.bits == 8) return static_cast<std::uint8_t>(value);
   const unsigned long top = (1ul << c.bits) - 1;
-  return static_cast<png_byte>((value * 255 + top / 2) / top);
+  return static_cast<std::uint8_t>((value * 255 + top / 2) / top);
 }
 
 int take_screenshot(Window window, const char* path) {
@@ -235,39 +236,31 @@ int take_screenshot(Window window, const char* path) {
   if (XGetWindowAttributes(display, window, &attributes) == 0 || last_x_error != 0) {
     fail("no such window");
   }
-  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
-                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-  if (image == nullptr) fail("cannot read the window's pixels");
+  XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                           static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+  if (shot == nullptr) fail("cannot read the window's pixels");
   if (attributes.visual->c_class != TrueColor && attributes.visual->c_class != DirectColor) {
     fail("only true-colour windows are supported");
   }
-  const Channel red = channel_of(image->red_mask);
-  const Channel green = channel_of(image->green_mask);
-  const Channel blue = channel_of(image->blue_mask);
+  const Channel red = channel_of(shot->red_mask);
+  const Channel green = channel_of(shot->green_mask);
+  const Channel blue = channel_of(shot->blue_mask);
 
-  const auto width = static_cast<std::size_t>(image->width);
-  const auto height = static_cast<std::size_t>(image->height);
-  std::vector<png_byte> rgb(width * height * 3);
-  for (std::size_t y = 0; y < height; ++y) {
-    for (std::size_t x = 0; x < width; ++x) {
-      const unsigned long pixel =
-          XGetPixel(image, static_cast<int>(x), static_cast<int>(y));
-      png_byte* out = &rgb[(y * width + x) * 3];
-      out[0] = channel_value(pixel, red);
-      out[1] = channel_value(pixel, green);
-      out[2] = channel_value(pixel, blue);
+  image::RgbImage picture{shot->width, shot->height, {}};
+  picture.rgb.reserve(static_cast<std::size_t>(shot->width) * static_cast<std::size_t>(shot->height) * 3);
+  for (int y = 0; y < shot->height; ++y) {
+    for (int x = 0; x < shot->width; ++x) {
+      const unsigned long pixel = XGetPixel(shot, x, y);
+      picture.rgb.push_back(channel_value(pixel, red));
+      picture.rgb.push_back(channel_value(pixel, green));
+      picture.rgb.push_back(channel_value(pixel, blue));
     }
   }
-  XDestroyImage(image);
-
-  png_image png;
-  std::memset(&png, 0, sizeof(png));
-  png.version = PNG_IMAGE_VERSION;
-  png.width = static_cast<png_uint_32>(width);
-  png.height = static_cast<png_uint_32>(height);
-  png.format = PNG_FORMAT_RGB;
-  if (png_image_write_to_file(&png, path, 0, rgb.data(), 0, nullptr) == 0) {
-    fail(std::string("cannot write ") + path + ": " + png.message);
+  XDestroyImage(shot);
+  try {
+    image::write_png_file(path, picture);
+  } catch (const std::exception& e) {
+    fail(e.what());
   }
   return 0;
 }

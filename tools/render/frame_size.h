@@ -1,0 +1,25 @@
+// Frame sizes as the command line names them: "1280x960".
+#pragma once
+
+#include <string>
+
+#include "tools/render/render_scene.h"
+
+namespace render_tool {
+
+// The host layer launches the kernel in blocks of 8 x 8 pixels and only in
+// whole blocks, so a frame whose width or height is not a multiple of 8 would
+// keep unwritten columns or rows.  Such sizes are refused, not rounded.
+inline constexpr int kFrameBlockSide = 8;
+// The largest side: 8192 x 8192 is 256 MiB of pixel words, well within the
+// int in which the host layer counts a frame's bytes.
+inline constexpr int kMaxFrameSide = 8192;
+
+// "WIDTHxHEIGHT" as a size the kernel's grid covers.  Throws
+// std::invalid_argument with a one-line reason that quotes `text`.
+FrameSize parse_frame_size(const std::string& text);
+
+// "640x480".
+std::string frame_size_text(FrameSize size);
+
+}  // namespace render_tool
