@@ -95,11 +95,13 @@ int run_ffmpeg(std::vector<std::string> args, posix_spawn_file_actions_t& action
 
   // Started and remembered with the interrupts held back, so that no
   // interrupt can fall between the two and leave it running.
-  block_interrupts(true);
   pid_t pid = 0;
-  const int spawn_error = ::posix_spawnp(&pid, "ffmpeg", &actions, &attr, argv.data(), environ);
-  if (spawn_error == 0) remember_child(pid);
-  block_interrupts(false);
+  int spawn_error = 0;
+  {
+    UninterruptedStep step;
+    spawn_error = ::posix_spawnp(&pid, "ffmpeg", &actions, &attr, argv.data(), environ);
+    if (spawn_error == 0) remember_child(pid);
+  }
   posix_spawnattr_destroy(&attr);
   if (spawn_error != 0) {
     throw OutputError("cannot write '" + video_name + "': cannot run ffmpeg: " + std::strerror(spawn_error));

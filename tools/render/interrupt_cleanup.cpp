@@ -7,7 +7,9 @@
 #include <array>
 #include <atomic>
 #include <climits>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace render_tool {
 namespace {
@@ -25,11 +27,17 @@ struct TemporarySlot {
 // frame, or one frame and the video).
 std::array<TemporarySlot, 16> slots;
 std::atomic<pid_t> child{0};
+std::atomic<int> steps_under_way{0};
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void on_interrupt(int signo) {
   const int saved_errno = errno;
+  // Another thread may be between creating something and remembering it.
+  while (steps_under_way.load() > 0) {
+    const struct timespec pause = {0, 1'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
   const pid_t pid = child.load();
   if (pid > 0) {
     ::kill(pid, SIGKILL);
@@ -74,11 +82,20 @@ void forget_temporary(int slot) {
 
 void remember_child(pid_t pid) { child.store(pid); }
 
-void block_interrupts(bool blocked) {
+UninterruptedStep::UninterruptedStep() {
   sigset_t set;
   sigemptyset(&set);
   for (int s : kSignals) sigaddset(&set, s);
-  ::pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  steps_under_way.fetch_add(1);
+}
+
+UninterruptedStep::~UninterruptedStep() {
+  steps_under_way.fetch_sub(1);
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kSignals) sigaddset(&set, s);
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 }  // namespace render_tool

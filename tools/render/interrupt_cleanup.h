@@ -25,8 +25,16 @@ void forget_temporary(int slot);
 // The encoder the handler must stop and wait for; 0 for none.
 void remember_child(pid_t pid);
 
-// The signals the handler catches, blocked or unblocked in the calling
-// thread, so that a child can be started and remembered in one step.
-void block_interrupts(bool blocked);
+// A step that an interrupt must not cut in two (a file created and
+// remembered, a child started and remembered): for its lifetime the signals
+// are held back in this thread, and a handler running on another thread
+// waits for the step to end before it looks at what to clean up.
+class UninterruptedStep {
+ public:
+  UninterruptedStep();
+  ~UninterruptedStep();
+  UninterruptedStep(const UninterruptedStep&) = delete;
+  UninterruptedStep& operator=(const UninterruptedStep&) = delete;
+};
 
 }  // namespace render_tool

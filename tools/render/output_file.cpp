@@ -144,6 +144,7 @@ OwnedTemporary::OwnedTemporary(const std::string& folder, const std::string& for
     name.insert(name.begin(), '.');
     name += ".tmp";
     path_ = (base / name).string();
+    UninterruptedStep step;
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
       owned_ = true;
@@ -172,8 +173,7 @@ void OwnedTemporary::discard() noexcept {
     fd_ = -1;
   }
   if (owned_) {
-    // Removed before it is forgotten, so that an interrupt in between still
-    // finds it.
+    UninterruptedStep step;
     ::unlink(path_.c_str());
     forget_temporary(slot_);
     owned_ = false;
@@ -192,6 +192,7 @@ void OwnedTemporary::close() {
 
 void OwnedTemporary::rename_to(const std::string& destination) {
   close();
+  UninterruptedStep step;
   if (::rename(path_.c_str(), destination.c_str()) != 0) throw OutputError(describe_failure(for_name_, errno));
   forget_temporary(slot_);
   owned_ = false;
