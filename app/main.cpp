@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "app/error_log.h"
 #include "app/frame_loop.h"
 #include "app/window_position.h"
 #include "cutil/cutil.h"
@@ -19,10 +20,11 @@
 namespace {
 
 // Err.txt is created empty at every start and never written.  Two streams
-// open it before the scene storage comes into being and one after it.
-VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_1("Err.txt");
-VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_2("Err.txt");
-VELMORA_INIT_ORDER(kInitOrderLateErrorLog) std::ofstream error_log_3("Err.txt");
+// open it before the scene storage comes into being and one after it; a
+// link or FIFO there is not opened (see error_log.h).
+VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_1 = open_error_log("Err.txt");
+VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_2 = open_error_log("Err.txt");
+VELMORA_INIT_ORDER(kInitOrderLateErrorLog) std::ofstream error_log_3 = open_error_log("Err.txt");
 
 // Keys, mouse and resizing change nothing.  The reshape callback leaves the
 // viewport alone, so the picture keeps its size at the lower-left corner.
