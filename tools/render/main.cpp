@@ -181,6 +181,15 @@ void keep_standard_streams_taken() {
   }
 }
 
+// Standard output, when not a terminal, is held in one buffer large enough
+// for any report (help, JSON) until the end, so that a failure to write it is
+// seen once, at the close, with its reason.
+void buffer_standard_output() {
+  if (::isatty(STDOUT_FILENO)) return;
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
 // A result that never reached standard output (a full disk, a closed
 // stream) is a failure, even when every write before seemed to succeed.
 int finish_standard_output(int status) {
@@ -214,6 +223,13 @@ int run(int argc, char** argv) {
     return kExitBadUsage;
   }
 
+  // The CUDA build without a device: say so in the tool's words rather than
+  // let the host layer's start-up end the program with its own line.
+  if (backend_info().backend == "cuda" && backend_info().device_name.empty()) {
+    print_error("no CUDA device found; velmora-render does the same on the CPU");
+    return kExitOutputFailed;
+  }
+
   try {
     switch (o.mode) {
       case Mode::single_frame:
@@ -240,6 +256,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   keep_standard_streams_taken();
+  buffer_standard_output();
   install_interrupt_cleanup();
   return finish_standard_output(run(argc, argv));
 }

@@ -105,9 +105,15 @@ const char* kFooter =
     "a fraction of a second, round after round, so that a passing load on the\n"
     "machine falls on all four alike, and prints the ratios of their medians.\n"
     "\n"
-    "Exit status: 0 on success, 2 for a bad option or value, 1 when an output\n"
-    "cannot be written.  Outputs are written to a temporary file and renamed into\n"
-    "place, so a failed run leaves no partial file.";
+    "Outputs: a file is written to a temporary beside it and renamed into place;\n"
+    "a device, FIFO or terminal, or - for standard output, is written in place.\n"
+    "Every destination is checked before rendering, and a failed run leaves none\n"
+    "of its files written or replaced.  An interrupted animation keeps the frames\n"
+    "finished so far, each whole, and no video.\n"
+    "\n"
+    "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
+    "twice), 1 when an output cannot be written (standard output included), and\n"
+    "128 + the signal's number when interrupted.";
 
 ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
