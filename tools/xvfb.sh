@@ -11,7 +11,7 @@ start_private_xvfb() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
   xvfb_pid=$!
   for ((i = 0; i < 400; i++)); do
-    if grep -q '^[0-9]' "$folder/display" 2>/dev/null; then
+    if grep -qs '^[0-9]' "$folder/display"; then
       export DISPLAY=":$(head -n 1 "$folder/display")"
       return 0
     fi

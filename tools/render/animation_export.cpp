@@ -134,10 +134,13 @@ std::string escaped_for_pattern(const std::string& text) {
 }  // namespace
 
 bool ffmpeg_can_run() {
+  // What it prints (a few lines) goes into a pipe that is never read.
+  int sink[2];
+  if (::pipe2(sink, O_CLOEXEC) != 0) return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, sink[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, sink[1], STDERR_FILENO);
   bool ran = false;
   try {
     const int status = run_ffmpeg({"-hide_banner", "-version"}, actions, "");
@@ -145,6 +148,8 @@ bool ffmpeg_can_run() {
   } catch (const OutputError&) {
   }
   posix_spawn_file_actions_destroy(&actions);
+  ::close(sink[0]);
+  ::close(sink[1]);
   return ran;
 }
 

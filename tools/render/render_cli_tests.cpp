@@ -284,6 +284,10 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");  // standard error is not a terminal: no progress bar
 
+  EXPECT_EQ(run.out, "wrote 4 frames to " + (dir / "anim") + " (frame_0000.png ... frame_0003.png)\n");
+  const RunResult one = run_render({"--frames", "1", "--out-dir", "one"}, dir.path());
+  EXPECT_EQ(one.out, "wrote 1 frame to one (frame_0000.png)\n");
+
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir.path() / "anim")) {
     names.push_back(e.path().filename().string());
@@ -573,10 +577,11 @@ TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
 // status; the mounts vanish with the namespace.
 TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to mount and make device nodes in a private namespace";
-  if (std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
-    GTEST_SKIP() << "unshare -m is not available here (no private mount namespace)";
-  }
   ScratchDir dir;
+  if (std::system(("unshare -m --propagation private true 2>" + (dir / "unshare.err")).c_str()) != 0) {
+    GTEST_SKIP() << "unshare -m is not available here (no private mount namespace): " << read_text(dir / "unshare.err");
+  }
+  std::filesystem::remove(dir / "unshare.err");
   for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs"}) {
     std::filesystem::create_directories(dir.path() / folder);
   }
