@@ -9,6 +9,7 @@ packages=(
   libsleef-dev libtbb-dev libcli11-dev libpng-dev nlohmann-json3-dev
   freeglut3-dev libgl1-mesa-dev libgl1-mesa-dri
   xvfb xdotool
+  ffmpeg
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # How the program ends after its window is closed: at end of input it ends
 # at once, and with the noprompt flag (either spelling) it prints no prompt
-# and does not wait for input.
+# and does not wait for input.  An Err.txt that is a FIFO or a link is left
+# alone: the program neither waits for a reader nor writes through the link.
 source "$(dirname "$0")/lib.sh"
 
 start_xvfb
@@ -29,4 +30,17 @@ for flag in -noprompt --noprompt; do
   ! grep -q 'Press ENTER' "$work/stdout" || fail "prompt printed with $flag"
   echo "ok: $flag"
 done
+
+rm -f "$work/Err.txt"
+mkfifo "$work/Err.txt"
+STDIN=null start_app
+close_and_expect 10
+[[ -p $work/Err.txt ]] || fail "Err.txt is no longer a FIFO"
+rm "$work/Err.txt"
+echo "keep me" >"$work/precious"
+ln -s precious "$work/Err.txt"
+STDIN=null start_app
+close_and_expect 10
+[[ $(cat "$work/precious") == "keep me" && -L $work/Err.txt ]] || fail "Err.txt's link was followed"
+echo "ok: Err.txt as a FIFO and as a link"
 echo PASS

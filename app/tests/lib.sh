@@ -47,20 +47,10 @@ now() { date +%s.%N; }
 before() { awk -v a="$(now)" -v b="$1" 'BEGIN { exit !(a < b) }'; }
 deadline_in() { awk -v a="$(now)" -v s="$1" 'BEGIN { printf "%.3f", a + s }'; }
 
-# Starts Xvfb with a 1024 x 768 x 24 screen on a display number it picks
-# itself, and exports DISPLAY.  No window manager runs on it.
+# The private virtual X server, started the same way as by ./run.
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/xvfb.sh"
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  local until
-  until=$(deadline_in 20)
-  while ! grep -q '^[0-9]' "$work/display" 2>/dev/null; do
-    before "$until" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended: $(cat "$work/xvfb.log")"
-    sleep 0.05
-  done
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  start_private_xvfb "$work" 2>"$work/xvfb.why" || fail "$(cat "$work/xvfb.why")"
 }
 
 # The process state letter from /proc (R, S, Z, ...), or "gone".  A zombie

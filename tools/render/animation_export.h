@@ -3,10 +3,10 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/render/output_file.h"
 #include "tools/render/render_scene.h"
 
 namespace render_tool {
@@ -18,6 +18,10 @@ std::string frame_file_name(int index, int frames);
 // The printf pattern of those names ("frame_%04d.png"), as ffmpeg reads them.
 std::string frame_file_pattern(int frames);
 
+// Creates `out_dir` (and its parents) unless it is a folder already; throws
+// OutputError when it cannot.
+void make_frames_folder(const std::string& out_dir);
+
 // Renders the frames at animation_clocks(frames, rate) into `out_dir`
 // (created if missing), each PNG written atomically, calling `on_frame` with
 // the number of frames done after each.  Returns the paths in frame order.
@@ -26,14 +30,31 @@ std::vector<std::string> export_animation(FrameRenderer& renderer, int frames, f
                                           const std::string& out_dir,
                                           const std::function<void(int)>& on_frame);
 
-// The full path of the first executable file called `name` in the folders of
-// `search_path` (a PATH value), if any.
-std::optional<std::string> find_on_path(const std::string& name, const std::string& search_path);
+// Whether ffmpeg can be started from the PATH (it answers -version).
+bool ffmpeg_can_run();
 
-// Encodes the numbered PNGs of `out_dir` into `video_path` with the ffmpeg at
-// `ffmpeg`, writing a temporary file beside it and renaming it into place.
-// Throws OutputError when ffmpeg cannot be run or fails.
-void encode_video(const std::string& ffmpeg, const std::string& out_dir, int frames, float rate,
-                  const std::string& video_path);
+// The video's destination, checked and with its temporary created before
+// any frame is rendered.  The temporary sits beside a regular destination
+// (to be renamed over it), or in the frames' folder when the destination is
+// written in place (a device, a FIFO, standard output).
+struct VideoDestination {
+  OutputTarget target;
+  OwnedTemporary temporary;
+};
+
+// Throws OutputError (or RepeatedOutputError when the video would be one of
+// the frames).  `out_dir` must exist.
+VideoDestination prepare_video(const std::string& video_name, const std::string& out_dir, int frames);
+
+// Encodes the numbered PNGs of `out_dir` into the video's temporary with the
+// ffmpeg on the PATH, checks that the result is a complete MP4 file, and
+// puts it in place.  Throws OutputError when ffmpeg cannot be run, fails, or
+// leaves an incomplete file (a full disk), removing the temporary.
+void encode_video(const std::string& out_dir, int frames, float rate, VideoDestination& video);
+
+// Whether the file open at `fd` is a whole MP4 file: a chain of boxes that
+// ends exactly at the end of the file and holds the header, the media and
+// the index (which the encoder writes last).
+bool mp4_is_complete(int fd);
 
 }  // namespace render_tool

@@ -1,7 +1,9 @@
 #include "tools/render/animation_export.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -76,21 +78,39 @@ TEST(AnimationExport, UnwritableFolderFailsBeforeRendering) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"plain-file"}));
 }
 
-TEST(AnimationExport, FindsExecutablesOnThePath) {
+// The check that tells a whole video from one cut short (a full disk, a
+// killed encoder): boxes that chain to the end of the file, with the index.
+TEST(AnimationExport, WholeMp4IsToldFromACutOne) {
+  const auto box = [](const std::string& type, std::uint32_t size, std::size_t body) {
+    std::string b = {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
+                     static_cast<char>(size)};
+    return b + type + std::string(body, 'x');
+  };
+  struct Case {
+    std::string bytes;
+    bool whole;
+    const char* what;
+  };
+  const Case cases[] = {
+      {box("ftyp", 12, 4) + box("mdat", 20, 12) + box("moov", 16, 8), true, "whole"},
+      {box("ftyp", 12, 4) + box("moov", 16, 8) + box("mdat", 20, 12), true, "index first"},
+      {box("ftyp", 12, 4) + box("mdat", 0, 30), false, "media to the end, no index"},
+      {box("ftyp", 12, 4) + box("mdat", 20, 12), false, "no index"},
+      {box("ftyp", 12, 4) + box("mdat", 200, 12) + box("moov", 16, 8), false, "media cut short"},
+      {box("ftyp", 12, 4) + box("mdat", 20, 12) + box("moov", 16, 3), false, "index cut short"},
+      {box("ftyp", 12, 4) + box("mdat", 20, 12) + box("moov", 16, 8) + "xyz", false, "trailing bytes"},
+      {box("ftyp", 4, 0), false, "box smaller than its header"},
+      {"", false, "empty"},
+  };
   ScratchDir dir;
-  std::filesystem::create_directories(dir.path() / "a");
-  std::filesystem::create_directories(dir.path() / "b");
-  std::filesystem::create_directories(dir.path() / "c/tool");  // a folder, not a program
-  std::ofstream(dir / "a/tool") << "not executable";
-  std::ofstream(dir / "b/tool") << "#!/bin/sh\n";
-  ::chmod((dir / "b/tool").c_str(), 0755);
-
-  const std::string a = dir / "a", b = dir / "b", c = dir / "c";
-  EXPECT_EQ(find_on_path("tool", a + ":" + b), b + "/tool");
-  EXPECT_EQ(find_on_path("tool", c + ":" + b + ":" + a), b + "/tool");
-  EXPECT_EQ(find_on_path("tool", a + ":" + c), std::nullopt);
-  EXPECT_EQ(find_on_path("other", a + ":" + b), std::nullopt);
-  EXPECT_EQ(find_on_path("tool", ""), std::nullopt);
+  for (const Case& c : cases) {
+    const std::string path = dir / "v.mp4";
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(mp4_is_complete(fd), c.whole) << c.what;
+    ::close(fd);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
 // velmora-render: the scene without a window, as a picture, an animation or a
 // benchmark.  See --help for the command line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +18,7 @@
 #include "tools/render/bench_report.h"
 #include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
+#include "tools/render/interrupt_cleanup.h"
 #include "tools/render/options.h"
 #include "tools/render/output_file.h"
 #include "tools/render/progress_bar.h"
@@ -23,11 +31,21 @@ using namespace render_tool;
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitBadUsage = 2;
 
+// velmora-render, or the name of its CUDA build.
+constexpr const char* kProgramName = VELMORA_RENDER_NAME;
+
 void print_error(const std::string& message) {
-  std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+  std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
 }
 
 int render_single_frame(const RenderOptions& o) {
+  // Every destination is checked, and the temporaries of files made, before
+  // the frame is rendered.
+  std::vector<std::string> names;
+  if (!o.png_path.empty()) names.push_back(o.png_path);
+  if (!o.raw_path.empty()) names.push_back(o.raw_path);
+  OutputSet outputs(names);
+
   float clock = 0.0f;
   SceneRecords scene = initial_scene_records();
   if (o.pose != FramePose::initial) {
@@ -40,45 +58,76 @@ int render_single_frame(const RenderOptions& o) {
   HostLayerRenderer renderer(scene, size);
   renderer.render(scene, pixels);
 
-  std::vector<OutputBlob> blobs;
-  if (!o.png_path.empty()) blobs.push_back({o.png_path, encode_png(pixels, size.width, size.height)});
-  if (!o.raw_path.empty()) blobs.push_back({o.raw_path, raw_frame_bytes(pixels)});
-  write_files_atomically(blobs);
+  std::vector<std::vector<std::uint8_t>> contents;
+  if (!o.png_path.empty()) contents.push_back(encode_png(pixels, size.width, size.height));
+  if (!o.raw_path.empty()) contents.push_back(raw_frame_bytes(pixels));
+  outputs.write_all(contents);
 
+  // When the frame itself went to standard output, the report goes to
+  // standard error so as not to mix with it.
+  std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
   const std::string pose =
       o.pose == FramePose::initial ? std::string("initial scene") : "clock " + std::to_string(clock);
-  for (const OutputBlob& blob : blobs) {
-    std::printf("wrote %s (%d x %d, %s)\n", blob.path.c_str(), size.width, size.height, pose.c_str());
+  for (const std::string& name : names) {
+    std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, pose.c_str());
   }
   return 0;
 }
 
-int render_animation(const RenderOptions& o) {
-  // Look for the encoder before rendering anything, so that a missing one
-  // costs no time and leaves no frames behind.
-  std::string ffmpeg;
-  if (!o.video_path.empty()) {
-    const char* path = std::getenv("PATH");
-    const auto found = find_on_path("ffmpeg", path ? path : "/usr/local/bin:/usr/bin:/bin");
-    if (!found) {
-      print_error("--video needs ffmpeg, which is not installed (not found on PATH); nothing was rendered");
-      return kExitOutputFailed;
-    }
-    ffmpeg = *found;
+// The frames' folder, made before anything is rendered; a folder this run
+// made is removed again (when still empty) if the run fails before its
+// first frame.
+class FramesFolder {
+ public:
+  explicit FramesFolder(const std::string& path) : path_(path) {
+    std::error_code ignored;
+    made_ = !std::filesystem::exists(path_, ignored);
   }
+  ~FramesFolder() {
+    if (made_ && !kept_) {
+      std::error_code ignored;
+      std::filesystem::remove(path_, ignored);  // only if empty
+    }
+  }
+  void keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+  bool kept_ = false;
+};
+
+int render_animation(const RenderOptions& o) {
+  // The encoder is looked for, the folder made and the video's destination
+  // checked before anything is rendered: a mistake costs no time and leaves
+  // nothing behind.
+  if (!o.video_path.empty() && !ffmpeg_can_run()) {
+    print_error("--video needs ffmpeg, which is not installed (not found on PATH); nothing was rendered");
+    return kExitOutputFailed;
+  }
+  FramesFolder folder(o.out_dir);
+  make_frames_folder(o.out_dir);
+  std::optional<VideoDestination> video;
+  if (!o.video_path.empty()) video.emplace(prepare_video(o.video_path, o.out_dir, o.frames));
 
   HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
-  std::vector<std::string> files;
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
-    files = export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) { progress.update(done); });
+    export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
+      folder.keep();
+      progress.update(done);
+    });
   }
-  std::printf("wrote %d frames to %s (%s ... %s)\n", o.frames, o.out_dir.c_str(),
-              frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
-
-  if (!ffmpeg.empty()) {
-    encode_video(ffmpeg, o.out_dir, o.frames, o.rate, o.video_path);
-    std::printf("wrote %s\n", o.video_path.c_str());
+  std::FILE* report = video && video->target.standard_output ? stderr : stdout;
+  if (o.frames == 1) {
+    std::fprintf(report, "wrote 1 frame to %s (%s)\n", o.out_dir.c_str(), frame_file_name(0, 1).c_str());
+  } else {
+    std::fprintf(report, "wrote %d frames to %s (%s ... %s)\n", o.frames, o.out_dir.c_str(),
+                 frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
+  }
+  if (video) {
+    encode_video(o.out_dir, o.frames, o.rate, *video);
+    std::fprintf(report, "wrote %s\n", o.video_path.c_str());
   }
   return 0;
 }
@@ -125,10 +174,45 @@ int run_bench(const RenderOptions& o) {
   return 0;
 }
 
-}  // namespace
+// A closed standard stream would hand its number to the next file opened,
+// and the report meant for it would land in that file; a placeholder that
+// refuses writes keeps the number taken and the failure visible.
+void keep_standard_streams_taken() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int placeholder = ::open("/", O_RDONLY | O_DIRECTORY);
+    if (placeholder >= 0 && placeholder != fd) {
+      ::dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
 
-int main(int argc, char** argv) {
-  const ParseOutcome parsed = parse_render_options(std::vector<std::string>(argv + 1, argv + argc));
+// Standard output, when not a terminal, is held in one buffer large enough
+// for any report (help, JSON) until the end, so that a failure to write it is
+// seen once, at the close, with its reason.
+void buffer_standard_output() {
+  if (::isatty(STDOUT_FILENO)) return;
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+// A result that never reached standard output (a full disk, a closed
+// stream) is a failure, even when every write before seemed to succeed.
+int finish_standard_output(int status) {
+  const bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  const bool failed_now = std::fclose(stdout) != 0;
+  if (failed_before || failed_now) {
+    const int error = errno;
+    print_error(std::string("cannot write standard output: ") + (error ? std::strerror(error) : "write error"));
+    return status == 0 ? kExitOutputFailed : status;
+  }
+  return status;
+}
+
+int run(int argc, char** argv) {
+  const ParseOutcome parsed = parse_render_options(std::vector<std::string>(argv + 1, argv + argc), kProgramName);
   if (!parsed.options) {
     std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", parsed.text.c_str());
     return parsed.exit_code;
@@ -146,6 +230,13 @@ int main(int argc, char** argv) {
     return kExitBadUsage;
   }
 
+  // The CUDA build without a device: say so in the tool's words rather than
+  // let the host layer's start-up end the program with its own line.
+  if (backend_info().backend == "cuda" && backend_info().device_name.empty()) {
+    print_error("no CUDA device found; velmora-render does the same on the CPU");
+    return kExitOutputFailed;
+  }
+
   try {
     switch (o.mode) {
       case Mode::single_frame:
@@ -155,6 +246,9 @@ int main(int argc, char** argv) {
       case Mode::benchmark:
         return run_bench(o);
     }
+  } catch (const RepeatedOutputError& e) {
+    print_error(std::string(e.what()) + " (see --help)");
+    return kExitBadUsage;
   } catch (const OutputError& e) {
     print_error(e.what());
     return kExitOutputFailed;
@@ -163,4 +257,13 @@ int main(int argc, char** argv) {
     return kExitOutputFailed;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  keep_standard_streams_taken();
+  buffer_standard_output();
+  install_interrupt_cleanup();
+  return finish_standard_output(run(argc, argv));
 }

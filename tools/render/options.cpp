@@ -1,10 +1,8 @@
 #include "tools/render/options.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <sstream>
 
 #include "tools/render/frame_size.h"
 
@@ -13,52 +11,55 @@ namespace {
 
 constexpr int kMaxFrames = 1'000'000;
 constexpr int kMaxThreads = 1024;
+// The animation clock advances by 0.5/rate a frame in single precision: with
+// at least a thousandth of a frame a second it stays finite for any number
+// of frames the tool accepts and for any benchmark of up to an hour.
+constexpr double kMinRate = 0.001;
 constexpr double kMaxRate = 1e6;
+constexpr double kMinSeconds = 0.001;
 constexpr double kMaxSeconds = 3600.0;
 
-// Reads the whole of `text` as a number; false when anything is left over.
-bool read_number(const std::string& text, double& value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno != ERANGE;
-}
-
-// Value checks run on the text before CLI11 converts it, so that every bad
-// value gets a message that says what was expected.
-CLI::Validator number_in(double low, double high, bool low_open) {
+// One of CLI11's validators with its message in this tool's words:
+// "'<value>' <what>".
+CLI::Validator reworded(const CLI::Validator& check, const std::string& what) {
   return CLI::Validator(
-      [=](std::string& text) -> std::string {
-        double v = 0.0;
-        if (!read_number(text, v) || !std::isfinite(v)) return "'" + text + "' is not a number";
-        if (v < low || v > high || (low_open && v == low)) {
-          return "'" + text + "' is out of range (must be " + (low_open ? "above " : "at least ") +
-                 CLI::detail::to_string(low) + " and at most " + CLI::detail::to_string(high) + ")";
-        }
-        return {};
+      [check, what](std::string& text) -> std::string {
+        std::string copy = text;
+        return check(copy).empty() ? std::string() : "'" + text + "' " + what;
       },
       "");
 }
 
-CLI::Validator any_finite_number() {
-  return CLI::Validator(
-      [](std::string& text) -> std::string {
-        double v = 0.0;
-        if (!read_number(text, v) || !std::isfinite(v)) return "'" + text + "' is not a finite number";
-        return {};
-      },
-      "");
+std::string number_text(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+CLI::Validator in_range(double low, double high) {
+  return reworded(CLI::Range(low, high),
+                  "is out of range (must be from " + number_text(low) + " to " + number_text(high) + ")");
 }
 
 CLI::Validator whole_number_in(int low, int high) {
+  return reworded(CLI::Range(low, high), "is out of range (must be from " + std::to_string(low) + " to " +
+                                             std::to_string(high) + ")");
+}
+
+// The kernel computes in single precision: a value that is a fine double
+// can still overflow there, or underflow to zero or to a subnormal number
+// (which the kernel's arithmetic does not keep).  CLI11 has no such check.
+CLI::Validator usable_in_single_precision() {
   return CLI::Validator(
-      [=](std::string& text) -> std::string {
-        double v = 0.0;
-        if (!read_number(text, v) || v != std::floor(v)) return "'" + text + "' is not a whole number";
-        if (v < low || v > high) {
-          return "'" + text + "' is out of range (must be from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ")";
+      [](std::string& text) -> std::string {
+        double value = 0.0;
+        if (!CLI::detail::lexical_cast(text, value)) return "'" + text + "' is not a number";
+        if (!std::isfinite(value)) return "'" + text + "' is not a finite number";
+        const float single = static_cast<float>(value);
+        if (std::isinf(single)) return "'" + text + "' is too large: it becomes infinite in single precision";
+        if (value != 0.0 && single == 0.0f) return "'" + text + "' is too small: it becomes 0 in single precision";
+        if (std::fpclassify(single) == FP_SUBNORMAL) {
+          return "'" + text + "' is too small: it is subnormal in single precision";
         }
         return {};
       },
@@ -76,6 +77,11 @@ CLI::Validator frame_size_check() {
         return {};
       },
       "");
+}
+
+CLI::Validator a_name() {
+  return CLI::Validator([](std::string& text) -> std::string { return text.empty() ? "the name is empty" : ""; },
+                        "");
 }
 
 const char* kDescription =
@@ -121,26 +127,42 @@ const char* kFooter =
     "or --size repeated): the sizes are measured in turns, S seconds each, and a\n"
     "table shows how the time per frame grows with the pixel count.\n"
     "\n"
-    "Exit status: 0 on success, 2 for a bad option or value, 1 when an output\n"
-    "cannot be written.  Outputs are written to a temporary file and renamed into\n"
-    "place, so a failed run leaves no partial file.";
+    "Outputs: a file is written to a temporary beside it and renamed into place;\n"
+    "a device, FIFO or terminal, or - for standard output, is written in place.\n"
+    "Every destination is checked before rendering, and a failed run leaves none\n"
+    "of its files written or replaced.  An interrupted animation keeps the frames\n"
+    "finished so far, each whole, and no video.\n"
+    "\n"
+    "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
+    "twice), 1 when an output cannot be written (standard output included), and\n"
+    "128 + the signal's number when interrupted.";
 
-ParseOutcome error_outcome(const std::string& message) {
+ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
-  out.text = "velmora-render: " + message + " (see --help)";
+  out.text = program + ": " + message + " (see --help)";
   out.text_is_error = true;
   out.exit_code = 2;
   return out;
 }
 
+// CLI11's texts for options that do not go together, in this tool's words.
+std::string reworded_relation(std::string text) {
+  for (const auto& [theirs, ours] : {std::pair<std::string, std::string>{" excludes ", " cannot be used with "},
+                                     std::pair<std::string, std::string>{" requires ", " needs "}}) {
+    const std::size_t at = text.find(theirs);
+    if (at != std::string::npos) text.replace(at, theirs.size(), ours);
+  }
+  return text;
+}
+
 }  // namespace
 
-ParseOutcome parse_render_options(const std::vector<std::string>& args) {
+ParseOutcome parse_render_options(const std::vector<std::string>& args, const std::string& program) {
   RenderOptions o;
-  CLI::App app{kDescription, "velmora-render"};
+  CLI::App app{kDescription, program};
   app.footer(kFooter);
   app.formatter(std::make_shared<UsageFormatter>());
-  app.set_version_flag("--version", std::string("velmora-render ") + VELMORA_VERSION);
+  app.set_version_flag("--version", program + " " + VELMORA_VERSION);
 
   const char* single = "One frame";
   const char* anim = "Animation";
@@ -155,37 +177,46 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
   CLI::Option* clock =
       app.add_option("--clock", o.clock, "the spheres as the animation places them at clock T")
           ->type_name("T")
-          ->check(any_finite_number())
+          ->check(usable_in_single_precision())
           ->group(single);
-  CLI::Option* out = app.add_option("--out", o.png_path, "write the frame as a PNG (default: velmora.png)")
-                         ->type_name("FILE.png")
-                         ->group(single);
-  CLI::Option* raw = app.add_option("--raw", o.raw_path, "write the frame's pixel words as they are")
-                         ->type_name("FILE")
-                         ->group(single);
+  CLI::Option* out =
+      app.add_option("--out", o.png_path, "write the frame as a PNG (default: velmora.png; - for standard output)")
+          ->type_name("FILE.png")
+          ->check(a_name())
+          ->group(single);
+  CLI::Option* raw =
+      app.add_option("--raw", o.raw_path, "write the frame's pixel words as they are (- for standard output)")
+          ->type_name("FILE")
+          ->check(a_name())
+          ->group(single);
 
   CLI::Option* frames = app.add_option("--frames", o.frames, "render N frames of the animation")
                             ->type_name("N")
+                            ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
                             ->check(whole_number_in(1, kMaxFrames))
                             ->group(anim);
   CLI::Option* rate =
       app.add_option("--rate", o.rate,
                      "frames per second of the animation clock, also for --bench (default 60)")
           ->type_name("F")
-          ->check(number_in(0.0, kMaxRate, true))
+          ->check(usable_in_single_precision())
+          ->check(in_range(kMinRate, kMaxRate))
           ->group(anim);
-  CLI::Option* out_dir =
-      app.add_option("--out-dir", o.out_dir, "folder for the numbered PNGs")->type_name("DIR")->group(anim);
-  CLI::Option* video =
-      app.add_option("--video", o.video_path, "also encode the frames as a video with ffmpeg")
-          ->type_name("FILE.mp4")
-          ->group(anim);
+  CLI::Option* out_dir = app.add_option("--out-dir", o.out_dir, "folder for the numbered PNGs")
+                             ->type_name("DIR")
+                             ->check(a_name())
+                             ->group(anim);
+  CLI::Option* video = app.add_option("--video", o.video_path, "also encode the frames as a video with ffmpeg")
+                           ->type_name("FILE.mp4")
+                           ->check(a_name())
+                           ->group(anim);
 
   CLI::Option* bench_flag =
       app.add_flag("--bench", bench_mode, "measure frame times instead of writing pictures")->group(bench);
   CLI::Option* seconds = app.add_option("--seconds", o.seconds, "length of the timed run (default 5)")
                              ->type_name("S")
-                             ->check(number_in(0.0, kMaxSeconds, true))
+                             ->check(usable_in_single_precision())
+                             ->check(in_range(kMinSeconds, kMaxSeconds))
                              ->group(bench);
   CLI::Option* json = app.add_flag("--json", o.json, "print the result as one JSON object")->group(bench);
   CLI::Option* compare =
@@ -196,11 +227,12 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
 
   CLI::Option* threads = app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
       ->type_name("N")
+      ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
   CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default) or scalar (one pixel per call)")
       ->type_name("simd|scalar")
-      ->check(CLI::IsMember({"simd", "scalar"}).description(""))
+      ->check(reworded(CLI::IsMember({"simd", "scalar"}), "is not a kernel (simd or scalar)").description(""))
       ->group(backend);
 
   std::vector<std::string> size_texts;
@@ -211,6 +243,20 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
           ->check(frame_size_check())
           ->group("Frame size");
 
+  // Which options go together: one frame, an animation and a benchmark are
+  // three forms of the command line that exclude each other's options.
+  for (CLI::Option* one_frame_option : {initial, clock, out, raw}) {
+    for (CLI::Option* other : {frames, out_dir, video, bench_flag}) one_frame_option->excludes(other);
+  }
+  for (CLI::Option* animation_option : {frames, out_dir, video}) animation_option->excludes(bench_flag);
+  initial->excludes(clock);
+  for (CLI::Option* bench_option : {seconds, json, compare}) bench_option->needs(bench_flag);
+  compare->excludes(threads);
+  compare->excludes(kernel);
+  frames->needs(out_dir);
+  out_dir->needs(frames);
+  video->needs(frames);
+
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -218,52 +264,26 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
     return ParseOutcome{std::nullopt, app.help(), false, 0};
   } catch (const CLI::CallForVersion& e) {
     return ParseOutcome{std::nullopt, e.what(), false, 0};
+  } catch (const CLI::ExcludesError& e) {
+    return error_outcome(program, reworded_relation(e.what()));
+  } catch (const CLI::RequiresError& e) {
+    return error_outcome(program, reworded_relation(e.what()));
+  } catch (const CLI::ConversionError&) {
+    // Every value is checked before conversion; should one still fail, say
+    // so without the parser's own text.
+    return error_outcome(program, "a value could not be read as a number");
   } catch (const CLI::ParseError& e) {
-    return error_outcome(e.what());
+    return error_outcome(program, e.what());
   }
 
-  // Which form of the command line this is, and what does not belong to it.
   const auto given = [](const CLI::Option* opt) { return opt->count() > 0; };
-  const bool is_bench = given(bench_flag);
-  const bool is_anim = given(frames) || given(out_dir) || given(video);
-  if (is_bench && is_anim) return error_outcome("--bench cannot be combined with an animation's options");
-
-  const std::vector<CLI::Option*> single_only = {initial, clock, out, raw};
-  const std::vector<CLI::Option*> bench_only = {seconds, json, compare};
-  const auto first_given = [&](const std::vector<CLI::Option*>& opts) -> const CLI::Option* {
-    auto it = std::find_if(opts.begin(), opts.end(), given);
-    return it == opts.end() ? nullptr : *it;
-  };
-
-  if (is_bench) {
-    if (const CLI::Option* bad = first_given(single_only)) {
-      return error_outcome(bad->get_name() + " cannot be used with --bench");
-    }
-    if (given(compare) && (given(threads) || given(kernel))) {
-      return error_outcome("--compare runs every kernel and thread count itself; drop --threads and --kernel");
-    }
+  if (given(bench_flag)) {
     o.mode = Mode::benchmark;
-  } else if (is_anim) {
-    if (const CLI::Option* bad = first_given(single_only)) {
-      return error_outcome(bad->get_name() + " cannot be used with --frames (use --out-dir)");
-    }
-    if (const CLI::Option* bad = first_given(bench_only)) {
-      return error_outcome(bad->get_name() + " needs --bench");
-    }
-    if (!given(frames)) return error_outcome("--frames is needed with --out-dir and --video");
-    if (!given(out_dir)) return error_outcome("--frames needs --out-dir");
-    if (o.out_dir.empty()) return error_outcome("--out-dir: the folder name is empty");
-    if (given(video) && o.video_path.empty()) return error_outcome("--video: the file name is empty");
+  } else if (given(frames)) {
     o.mode = Mode::animation;
   } else {
-    if (const CLI::Option* bad = first_given(bench_only)) {
-      return error_outcome(bad->get_name() + " needs --bench");
-    }
-    if (given(rate)) return error_outcome("--rate needs --frames or --bench");
-    if (given(initial) && given(clock)) return error_outcome("--initial and --clock cannot be used together");
-    if ((given(out) && o.png_path.empty()) || (given(raw) && o.raw_path.empty())) {
-      return error_outcome("an output file name is empty");
-    }
+    // CLI11 can say "needs this one", not "needs one of these".
+    if (given(rate)) return error_outcome(program, "--rate needs --frames or --bench");
     o.mode = Mode::single_frame;
     o.pose = given(initial) ? FramePose::initial
              : given(clock) ? FramePose::clock
@@ -274,7 +294,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
     o.sizes.clear();
     for (const std::string& text : size_texts) o.sizes.push_back(parse_frame_size(text));
     if (o.sizes.size() > 1 && (o.mode != Mode::benchmark || o.compare)) {
-      return error_outcome("--size takes several sizes only with --bench and without --compare");
+      return error_outcome(program, "--size takes several sizes only with --bench and without --compare");
     }
   }
   return ParseOutcome{o, {}, false, 0};

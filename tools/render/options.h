@@ -61,7 +61,9 @@ struct ParseOutcome {
   int exit_code = 0;
 };
 
-// `args` excludes the program name.
-ParseOutcome parse_render_options(const std::vector<std::string>& args);
+// `args` excludes the program name; `program` is the name messages start
+// with (velmora-render, or its CUDA build's name).
+ParseOutcome parse_render_options(const std::vector<std::string>& args,
+                                  const std::string& program = "velmora-render");
 
 }  // namespace render_tool

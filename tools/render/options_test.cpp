@@ -21,6 +21,9 @@ TEST(RenderOptions, SingleFrameForms) {
       {{"--clock", "-1.5", "--raw", "f.raw"}, FramePose::clock, -1.5f, "", "f.raw"},
       {{"--clock=3", "--out", "a.png", "--raw", "b.raw"}, FramePose::clock, 3.0f, "a.png", "b.raw"},
       {{"--initial", "--out", "x.png"}, FramePose::initial, 0.0f, "x.png", ""},
+      {{"--clock", "0", "--out", "-"}, FramePose::clock, 0.0f, "-", ""},
+      {{"--clock", "1.2e-38", "--raw", "-"}, FramePose::clock, 1.2e-38f, "", "-"},
+      {{"--clock", "-3.4e38"}, FramePose::clock, -3.4e38f, "velmora.png", ""},
   };
   for (const Case& c : cases) {
     const ParseOutcome out = parse(c.args);
@@ -76,32 +79,47 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
   const Case cases[] = {
       {{"--bogus"}, "--bogus"},
       {{"stray"}, "stray"},
-      {{"--clock", "abc"}, "'abc' is not a finite number"},
-      {{"--clock", "1.5x"}, "'1.5x'"},
-      {{"--clock", "nan"}, "'nan'"},
-      {{"--clock", "inf"}, "'inf'"},
+      {{"--clock", "abc"}, "'abc' is not a number"},
+      {{"--clock", "1.5x"}, "'1.5x' is not a number"},
+      {{"--clock", "nan"}, "'nan' is not a finite number"},
+      {{"--clock", "inf"}, "'inf' is not a finite number"},
       {{"--clock"}, "--clock"},
       {{"--frames", "-3", "--out-dir", "d"}, "'-3' is out of range"},
       {{"--frames", "0", "--out-dir", "d"}, "'0' is out of range"},
+      {{"--frames", "99999999999", "--out-dir", "d"}, "'99999999999' is out of range"},
       {{"--frames", "2.5", "--out-dir", "d"}, "'2.5' is not a whole number"},
       {{"--frames", "3"}, "--frames needs --out-dir"},
-      {{"--out-dir", "d"}, "--frames is needed"},
-      {{"--frames", "2", "--out-dir", "d", "--out", "x.png"}, "--out cannot be used with --frames"},
+      {{"--out-dir", "d"}, "--out-dir needs --frames"},
+      {{"--video", "v.mp4"}, "--video needs --frames"},
+      {{"--frames", "2", "--out-dir", "d", "--out", "x.png"}, "--out cannot be used with --"},
       {{"--frames", "2", "--out-dir", "d", "--json"}, "--json needs --bench"},
       {{"--frames", "2", "--out-dir", "d", "--rate", "0"}, "'0' is out of range"},
-      {{"--frames", "2", "--out-dir", ""}, "--out-dir"},
-      {{"--frames", "2", "--out-dir", "d", "--video", ""}, "--video"},
-      {{"--initial", "--clock", "1"}, "--initial and --clock"},
+      {{"--frames", "2", "--out-dir", ""}, "--out-dir: the name is empty"},
+      {{"--frames", "2", "--out-dir", "d", "--video", ""}, "--video: the name is empty"},
+      {{"--initial", "--clock", "1"}, "--initial cannot be used with --clock"},
       {{"--bench", "--out", "x.png"}, "--out cannot be used with --bench"},
-      {{"--bench", "--frames", "2", "--out-dir", "d"}, "--bench cannot be combined"},
+      {{"--bench", "--frames", "2", "--out-dir", "d"}, "--frames cannot be used with --bench"},
       {{"--bench", "--seconds", "-1"}, "'-1' is out of range"},
+      {{"--bench", "--compare", "--kernel", "simd"}, "--compare cannot be used with --kernel"},
       {{"--json"}, "--json needs --bench"},
       {{"--seconds", "1"}, "--seconds needs --bench"},
       {{"--rate", "30"}, "--rate needs --frames or --bench"},
-      {{"--kernel", "avx"}, "avx"},
+      {{"--kernel", "avx"}, "'avx' is not a kernel"},
       {{"--threads", "0"}, "'0' is out of range"},
       {{"--threads", "two"}, "'two' is not a whole number"},
-      {{"--out", ""}, "empty"},
+      {{"--out", ""}, "--out: the name is empty"},
+      // Values that are fine doubles but not fine single-precision numbers,
+      // which is what the kernel and the animation clock compute in.
+      {{"--clock", "1e300"}, "'1e300' is too large: it becomes infinite in single precision"},
+      {{"--clock", "-4e38"}, "'-4e38' is too large"},
+      {{"--clock", "1e-320"}, "'1e-320' is too small: it becomes 0 in single precision"},
+      {{"--clock", "1e-40"}, "'1e-40' is too small: it is subnormal in single precision"},
+      {{"--frames", "2", "--out-dir", "d", "--rate", "1e-300"}, "'1e-300' is too small: it becomes 0"},
+      {{"--frames", "2", "--out-dir", "d", "--rate", "1e300"}, "'1e300' is too large"},
+      {{"--frames", "2", "--out-dir", "d", "--rate", "1e-30"}, "'1e-30' is out of range (must be from 0.001"},
+      {{"--bench", "--rate", "1e-44"}, "'1e-44' is too small: it is subnormal"},
+      {{"--bench", "--seconds", "1e-320"}, "'1e-320' is too small: it becomes 0"},
+      {{"--bench", "--seconds", "0"}, "'0' is out of range"},
   };
   for (const Case& c : cases) {
     std::string joined;
@@ -113,6 +131,10 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
     EXPECT_EQ(out.text.rfind("velmora-render: ", 0), 0u) << joined << "-> " << out.text;
     EXPECT_EQ(out.text.find('\n'), std::string::npos) << joined << "-> " << out.text;
     EXPECT_NE(out.text.find(c.mentions), std::string::npos) << joined << "-> " << out.text;
+    // The tool's own words, not the parser's.
+    for (const char* theirs : {"Could not convert", "Failed parsing", "Value ", " excludes ", " requires "}) {
+      EXPECT_EQ(out.text.find(theirs), std::string::npos) << joined << "-> " << out.text;
+    }
   }
 }
 
@@ -125,6 +147,11 @@ TEST(RenderOptions, HelpAndVersionGoToStandardOutput) {
   for (const char* needle : {"--frames", "--bench", "--kernel", "velmora.png", "0.5/F", "frame_0000.png"}) {
     EXPECT_NE(help.text.find(needle), std::string::npos) << needle;
   }
+
+  // The CUDA build's name leads its messages and its version.
+  EXPECT_EQ(parse_render_options({"--bogus"}, "velmora-render-cuda").text.rfind("velmora-render-cuda: ", 0), 0u);
+  EXPECT_EQ(parse_render_options({"--version"}, "velmora-render-cuda").text,
+            std::string("velmora-render-cuda ") + VELMORA_VERSION);
 
   const ParseOutcome version = parse({"--version"});
   EXPECT_FALSE(version.options);

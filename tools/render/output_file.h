@@ -1,6 +1,12 @@
-// Writing outputs so that a reader never sees half a file: the bytes go to a
-// temporary file beside the destination, which is renamed over it only once
-// everything has been written.  On any failure the temporary is removed.
+// Writing outputs so that a reader never sees half a file.
+//
+// A regular file (or a name not yet taken) is written to a temporary file
+// beside it, which is renamed over it only once everything has been
+// written; on any failure the temporary is removed.  Anything else that can
+// be written (a device such as /dev/null, a FIFO, a terminal, standard
+// output given as "-" or /dev/stdout) cannot be replaced: it is written in
+// place, after every temporary of the run has been written, so that a
+// failure before that point leaves nothing written anywhere.
 #pragma once
 
 #include <cstdint>
@@ -18,30 +24,97 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A temporary file in the destination's folder, renamed into place by
-// commit(); destroyed without commit, it is removed.
-class PendingFile {
+// The same destination was named twice on one command line (a usage
+// mistake rather than a file that cannot be written).
+class RepeatedOutputError : public OutputError {
  public:
-  explicit PendingFile(std::string destination);  // throws OutputError
-  ~PendingFile();
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-  PendingFile(PendingFile&& other) noexcept;
-  PendingFile& operator=(PendingFile&&) = delete;
+  using OutputError::OutputError;
+};
 
-  void write(std::span<const std::uint8_t> bytes);  // throws OutputError
-  void commit();                                    // throws OutputError
+// Where one output goes, decided by looking at its name before anything is
+// written.
+struct OutputTarget {
+  std::string name;        // as given, for messages
+  std::string path;        // where the bytes go: the name, or a link's target
+  bool in_place = false;   // not a regular file: written in place, never replaced
+  bool standard_output = false;  // our own standard output ("-", /dev/stdout, ...)
+};
 
-  const std::string& temporary_path() const { return temporary_; }
-  const std::string& destination() const { return destination_; }
+// Looks at `name`: throws OutputError when it is a folder, its folder is
+// missing or is not a folder, or it exists and cannot be written.
+OutputTarget examine_output(const std::string& name);
+
+// Throws RepeatedOutputError when two targets are one file or device.
+void refuse_repeated_outputs(const std::vector<OutputTarget>& targets);
+
+// A temporary file of our own in `folder`: created exclusively under an
+// unpredictable short name (so that no file planted there is written
+// through, and no valid destination name grows past the file system's
+// limit), remembered for removal on an interrupt, and removed on
+// destruction unless released.
+class OwnedTemporary {
+ public:
+  explicit OwnedTemporary(const std::string& folder, const std::string& for_name);  // throws OutputError
+  ~OwnedTemporary();
+  OwnedTemporary(const OwnedTemporary&) = delete;
+  OwnedTemporary& operator=(const OwnedTemporary&) = delete;
+  OwnedTemporary(OwnedTemporary&& other) noexcept;
+  OwnedTemporary& operator=(OwnedTemporary&&) = delete;
+
+  const std::string& path() const { return path_; }
+  int fd() const { return fd_; }
+  void write(std::span<const std::uint8_t> bytes);  // throws OutputError naming `for_name`
+  void close();                                     // throws OutputError
+  // Renames the file to `destination` and stops owning it.
+  void rename_to(const std::string& destination);  // throws OutputError
 
  private:
   void discard() noexcept;
 
-  std::string destination_;
-  std::string temporary_;
+  std::string for_name_;
+  std::string path_;
   int fd_ = -1;
-  bool committed_ = false;
+  int slot_ = -1;
+  bool owned_ = false;
+};
+
+// A temporary beside a regular destination, renamed into place by commit().
+class PendingFile {
+ public:
+  explicit PendingFile(const OutputTarget& target);  // throws OutputError
+  explicit PendingFile(const std::string& destination) : PendingFile(examine_output(destination)) {}
+
+  void write(std::span<const std::uint8_t> bytes) { temporary_.write(bytes); }
+  void commit();  // throws OutputError
+  const OwnedTemporary& temporary() const { return temporary_; }
+  const std::string& destination() const { return destination_; }
+
+ private:
+  std::string destination_;
+  OwnedTemporary temporary_;
+};
+
+// Writes `bytes` to an output that is written in place.
+void write_in_place(const OutputTarget& target, std::span<const std::uint8_t> bytes);  // throws OutputError
+
+// Copies the whole file open at `fd` (from its start) to an output that is
+// written in place.
+void copy_in_place(const OutputTarget& target, int fd);  // throws OutputError
+
+// Every output of one step of a run, checked and prepared before anything
+// is made, so that a bad destination costs no rendering.
+class OutputSet {
+ public:
+  explicit OutputSet(const std::vector<std::string>& names);  // throws OutputError
+  // Writes contents[i] to output i: the temporaries first, then the
+  // outputs written in place, then the renames.
+  void write_all(const std::vector<std::vector<std::uint8_t>>& contents);
+  bool uses_standard_output() const;
+  const std::vector<OutputTarget>& targets() const { return targets_; }
+
+ private:
+  std::vector<OutputTarget> targets_;
+  std::vector<PendingFile> pending_;  // one per regular target, in order
 };
 
 struct OutputBlob {
@@ -49,13 +122,7 @@ struct OutputBlob {
   std::vector<std::uint8_t> bytes;
 };
 
-// Writes every blob to its temporary first and renames them only when all
-// were written, so a failure leaves none of them behind.
+// Shorthand for an OutputSet of the blobs' paths written with their bytes.
 void write_files_atomically(const std::vector<OutputBlob>& blobs);
-
-// A temporary name beside `destination`, for a program (such as a video
-// encoder) that writes the file itself: "<folder>/.<name>.<pid>-<n>.tmp<ext>",
-// keeping the extension so the program can tell the format from it.
-std::string temporary_name_beside(const std::string& destination);
 
 }  // namespace render_tool

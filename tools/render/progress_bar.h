@@ -10,8 +10,14 @@
 
 namespace render_tool {
 
-// "[#########-----------]  45/100 frames" with a bar of `bar_width` cells.
+// "[#########-----------]  45/100 frames" with a bar of `bar_width` cells;
+// with no cells, only " 45/100 frames".
 std::string progress_line(int done, int total, int bar_width);
+
+// The widest bar (at most 30 cells) whose line fits in `columns` without
+// touching the last column, where a terminal would wrap; 0 when not even a
+// few cells fit.
+int bar_width_for(int columns, int total);
 
 class ProgressBar {
  public:
@@ -26,11 +32,15 @@ class ProgressBar {
  private:
   std::FILE* stream_;
   int total_;
+  int bar_width_;
   bool enabled_;
   bool drawn_ = false;
 };
 
 // Whether `stream` is a terminal.
 bool is_terminal(std::FILE* stream);
+
+// The width of the terminal `stream` writes to, or 80 when it cannot tell.
+int terminal_columns(std::FILE* stream);
 
 }  // namespace render_tool

@@ -8,8 +8,16 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -36,15 +44,28 @@ std::string read_text(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Runs the program in folder `cwd` with `args`; `path`, when given, replaces
-// PATH in its environment.
-RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-                     const std::optional<std::string>& path = std::nullopt) {
-  const std::filesystem::path capture =
-      std::filesystem::temp_directory_path() / ("velmora-render-capture-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(capture);
-  const std::string out_file = (capture / "stdout").string();
-  const std::string err_file = (capture / "stderr").string();
+// How to start the program: its folder, and changes to its environment
+// and standard streams.
+struct Launch {
+  std::optional<std::string> path;                          // replaces PATH
+  std::vector<std::pair<std::string, std::string>> env;     // added
+  bool close_stdout = false;
+};
+
+struct Running {
+  pid_t pid = -1;
+  std::filesystem::path capture;
+};
+
+Running start_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                     const Launch& launch = {}) {
+  static int counter = 0;
+  Running running;
+  running.capture = std::filesystem::temp_directory_path() /
+                    ("velmora-render-capture-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(running.capture);
+  const std::string out_file = (running.capture / "stdout").string();
+  const std::string err_file = (running.capture / "stderr").string();
 
   std::vector<std::string> argv_text = {VELMORA_RENDER_PROGRAM};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -54,38 +75,99 @@ RunResult run_render(const std::vector<std::string>& args, const std::filesystem
 
   std::vector<std::string> env_text;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (path && std::string(*e).rfind("PATH=", 0) == 0) continue;
+    if (launch.path && std::string(*e).rfind("PATH=", 0) == 0) continue;
     env_text.emplace_back(*e);
   }
-  if (path) env_text.push_back("PATH=" + *path);
+  if (launch.path) env_text.push_back("PATH=" + *launch.path);
+  for (const auto& [name, value] : launch.env) env_text.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  // Standard input: a file of our own that is empty, never /dev/null.
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, (running.capture / "stdin").c_str(),
+                                   O_RDONLY | O_CREAT, 0644);
+  if (launch.close_stdout) {
+    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  if (posix_spawn(&running.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) running.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
+  return running;
+}
 
+RunResult finish_render(const Running& running) {
   RunResult result;
-  if (spawned != 0) {
+  if (running.pid < 0) {
     result.err = "cannot start the program";
-    return result;
+  } else {
+    int status = 0;
+    waitpid(running.pid, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = read_text(out_file);
-  result.err = read_text(err_file);
-  std::filesystem::remove_all(capture);
+  result.out = read_text(running.capture / "stdout");
+  result.err = read_text(running.capture / "stderr");
+  std::filesystem::remove_all(running.capture);
   return result;
+}
+
+// Runs the program in folder `cwd` with `args` and waits for it.
+RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                     const Launch& launch = {}) {
+  return finish_render(start_render(args, cwd, launch));
+}
+
+RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                     const std::string& path) {
+  return run_render(args, cwd, Launch{path, {}, false});
+}
+
+// Hidden files anywhere under `folder`: what a temporary would leave.
+std::vector<std::string> hidden_files_under(const std::filesystem::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+    if (e.path().filename().string().rfind('.', 0) == 0) found.push_back(e.path().string());
+  }
+  return found;
+}
+
+bool is_whole_mp4(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  const bool whole = mp4_is_complete(fd);
+  ::close(fd);
+  return whole;
+}
+
+// A stand-in for ffmpeg that answers -version, records its arguments, and
+// then, as FAKE_MODE says, writes a whole MP4 file (the default), a file cut
+// short with status 0 (as the real one does on a full disk), fails with
+// status 3, or writes its process id and sleeps (a long encode).  It writes
+// the video where the real one would: the last argument, less "file:".
+std::string write_fake_ffmpeg(const ScratchDir& dir) {
+  std::filesystem::create_directories(dir.path() / "bin");
+  const std::string fake = dir / "bin/ffmpeg";
+  std::ofstream(fake) << "#!/bin/sh\n"
+                         "[ \"$2\" = -version ] && exit 0\n"
+                         "printf '%s\\n' \"$@\" > \"" << (dir / "ffmpeg-args") << "\"\n"
+                         "for last; do :; done\n"
+                         "out=${last#file:}\n"
+                         "case \"$FAKE_MODE\" in\n"
+                         "  fail) exit 3 ;;\n"
+                         "  slow) echo $$ > \"" << (dir / "ffmpeg-pid") << "\"; exec /bin/sleep 60 ;;\n"
+                         "  cut) printf '\\000\\000\\000\\014ftypisom\\000\\000\\000\\200mdat' > \"$out\" ;;\n"
+                         "  *) printf '\\000\\000\\000\\014ftypisom\\000\\000\\000\\010mdat\\000\\000\\000\\010moov'"
+                         " > \"$out\" ;;\n"
+                         "esac\n";
+  ::chmod(fake.c_str(), 0755);
+  return dir / "bin";
 }
 
 std::vector<std::uint32_t> read_raw(const std::filesystem::path& path) {
@@ -192,6 +274,10 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");  // standard error is not a terminal: no progress bar
 
+  EXPECT_EQ(run.out, "wrote 4 frames to " + (dir / "anim") + " (frame_0000.png ... frame_0003.png)\n");
+  const RunResult one = run_render({"--frames", "1", "--out-dir", "one"}, dir.path());
+  EXPECT_EQ(one.out, "wrote 1 frame to one (frame_0000.png)\n");
+
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir.path() / "anim")) {
     names.push_back(e.path().filename().string());
@@ -217,11 +303,14 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
 }
 
 // Mistakes: one line on standard error, the right status, and nothing left
-// in the folder: no picture, no frame folder, no temporary.
+// in the folder: no picture, no frame folder, no temporary, and an existing
+// picture neither written nor replaced.
 TEST(RenderProgram, MistakesLeaveNothingBehind) {
   ScratchDir dir;
   std::ofstream(dir / "plain-file") << "x";
+  std::ofstream(dir / "old.png") << "old";
   std::filesystem::create_directories(dir.path() / "empty-bin");
+  std::filesystem::create_directories(dir.path() / "a-folder");
   struct Case {
     std::vector<std::string> args;
     int exit_code;
@@ -229,14 +318,20 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
   };
   const Case cases[] = {
       {{"--bogus"}, 2, "--bogus"},
-      {{"--clock", "abc"}, 2, "'abc' is not a finite number"},
+      {{"--clock", "abc"}, 2, "'abc' is not a number"},
+      {{"--clock", "1e300"}, 2, "becomes infinite in single precision"},
       {{"--frames", "-2", "--out-dir", dir / "anim"}, 2, "'-2' is out of range"},
       {{"--kernel", "avx"}, 2, "avx"},
       {{"--bench", "--compare", "--threads", "2"}, 2, "--compare"},
       {{"--compare"}, 2, "--compare needs --bench"},
       {{"--out", dir / "plain-file/x.png"}, 1, "plain-file/x.png"},
       {{"--raw", dir / "no-such-folder/x.raw"}, 1, "No such file or directory"},
-      {{"--out", dir / "good.png", "--raw", dir / "no-such-folder/x.raw"}, 1, "no-such-folder/x.raw"},
+      {{"--out", "."}, 1, "cannot write '.': it is a folder, not a file"},
+      {{"--out", dir / "old.png", "--raw", dir / "no-such-folder/x.raw"}, 1, "no-such-folder/x.raw"},
+      {{"--out", dir / "old.png", "--raw", dir / "a-folder"}, 1, "a-folder': it is a folder"},
+      {{"--out", dir / "old.png", "--raw", dir / "old.png"}, 2, "are the same output"},
+      {{"--out", "same.png", "--raw", dir / "same.png"}, 2, "are the same output"},
+      {{"--out", "-", "--raw", "/proc/self/fd/1"}, 2, "are the same output"},
       {{"--frames", "2", "--out-dir", dir / "plain-file/anim"}, 1, "cannot create the folder"},
       {{"--frames", "2", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"}, 1, "ffmpeg"},
   };
@@ -246,50 +341,314 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
     EXPECT_EQ(run.err.rfind("velmora-render: ", 0), 0u) << joined(c.args) << run.err;
     EXPECT_NE(run.err.find(c.mentions), std::string::npos) << joined(c.args) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << joined(c.args) << run.err;
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty-bin", "plain-file"})) << joined(c.args);
+    EXPECT_EQ(run.out, "") << joined(c.args);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a-folder", "empty-bin", "old.png", "plain-file"}))
+        << joined(c.args);
+    EXPECT_EQ(read_text(dir / "old.png"), "old") << joined(c.args);
   }
 }
 
-// ffmpeg is not installed here, so a stand-in records how it was called and
-// writes (or fails to write) the video.
+// Standard output ("-" or the same file reached another way) and FIFOs are
+// written in place; the report then goes to standard error, apart from the
+// frame.
+TEST(RenderProgram, StandardOutputAndFifosAreWrittenInPlace) {
+  ScratchDir dir;
+  const std::vector<std::uint32_t> expected = host_trace(initial_scene_records());
+
+  const RunResult raw = run_render({"--initial", "--raw", "-"}, dir.path());
+  ASSERT_EQ(raw.exit_code, 0) << raw.err;
+  EXPECT_EQ(raw.err, "wrote - (640 x 480, initial scene)\n");
+  std::ofstream(dir / "raw.bin", std::ios::binary) << raw.out;
+  EXPECT_EQ(first_difference(read_raw(dir / "raw.bin"), expected), -1);
+
+  const RunResult png = run_render({"--initial", "--out", "/proc/self/fd/1"}, dir.path());
+  ASSERT_EQ(png.exit_code, 0) << png.err;
+  std::ofstream(dir / "out.png", std::ios::binary) << png.out;
+  EXPECT_EQ(image::read_png_file(dir / "out.png"), image::picture_of_frame(expected, kFrameWidth, kFrameHeight));
+
+  // A FIFO: the reader gets the frame; the FIFO stays a FIFO.
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::string received;
+  std::thread reader([&] { received = read_text(fifo); });
+  const RunResult to_fifo = run_render({"--initial", "--raw", fifo, "--out", dir / "beside.png"}, dir.path());
+  reader.join();
+  ASSERT_EQ(to_fifo.exit_code, 0) << to_fifo.err;
+  EXPECT_EQ(received.size(), 1'228'800u);
+  struct stat info {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"beside.png", "fifo", "out.png", "raw.bin"}));
+}
+
+// A result that cannot reach standard output is a failure, not a silent 0.
+TEST(RenderProgram, LostStandardOutputIsAFailure) {
+  ScratchDir dir;
+  const std::vector<std::string> cases[] = {
+      {"--version"}, {"--help"}, {"--bench", "--seconds", "0.05", "--json"}};
+  for (const auto& args : cases) {
+    const RunResult run = run_render(args, dir.path(), Launch{std::nullopt, {}, true});
+    EXPECT_EQ(run.exit_code, 1) << joined(args);
+    EXPECT_EQ(run.err, "velmora-render: cannot write standard output: Bad file descriptor\n") << joined(args);
+  }
+  EXPECT_TRUE(dir.entries().empty());
+}
+
+// Names as long as the file system allows are fine: the temporary beside
+// them has a short name of its own.
+TEST(RenderProgram, NamesAtTheFileSystemsLimit) {
+  ScratchDir dir;
+  for (std::size_t length : {236u, 255u}) {
+    const std::string name = std::string(length - 4, 'n') + ".png";
+    const RunResult run = run_render({"--initial", "--out", name}, dir.path());
+    EXPECT_EQ(run.exit_code, 0) << length << ": " << run.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{name});
+    std::filesystem::remove(dir / name);
+  }
+}
+
+// ffmpeg here may be a stand-in that records how it was called and writes
+// (or fails to write) the video, so that each way of failing can be shown.
 TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   ScratchDir dir;
-  std::filesystem::create_directories(dir.path() / "bin");
-  const std::string fake = dir / "bin/ffmpeg";
-  {
-    std::ofstream script(fake);
-    script << "#!/bin/sh\n"
-              "printf '%s\\n' \"$@\" > \""
-           << (dir / "ffmpeg-args")
-           << "\"\n"
-              "[ -n \"$FAIL\" ] && exit 3\n"
-              "for last; do :; done\n"
-              "echo 'fake video' > \"$last\"\n";
-  }
-  ::chmod(fake.c_str(), 0755);
-  const std::string path = (dir / "bin") + ":/usr/bin:/bin";
+  const std::string path = write_fake_ffmpeg(dir);
+  const std::vector<std::string> args = {"--frames", "2", "--rate", "24", "--out-dir", "anim", "--video", "clip.mp4"};
 
-  const RunResult run =
-      run_render({"--frames", "2", "--rate", "24", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"},
-                 dir.path(), path);
+  const RunResult run = run_render(args, dir.path(), path);
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(read_text(dir / "clip.mp4"), "fake video\n");
+  EXPECT_TRUE(is_whole_mp4(dir / "clip.mp4"));
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"anim", "bin", "clip.mp4", "ffmpeg-args"}));
-  const std::string args = read_text(dir / "ffmpeg-args");
-  for (const std::string needle :
-       {"-framerate\n24\n", "-start_number\n0\n", "anim/frame_%04d.png\n", "-frames:v\n2\n"}) {
-    EXPECT_NE(args.find(needle), std::string::npos) << needle << " in\n" << args;
+  const std::string recorded = read_text(dir / "ffmpeg-args");
+  // The frames by an absolute name that no option, protocol or pattern
+  // reading can mistake; the video as the descriptor of our own temporary.
+  for (const std::string& needle : std::vector<std::string>{"-xerror\n", "-framerate\n24\n", "-start_number\n0\n", "-i\nfile:" + (dir / "anim/frame_%04d.png") + "\n",
+        "-frames:v\n2\n", "-f\nmp4\nfile:/proc/self/fd/3\n"}) {
+    EXPECT_NE(recorded.find(needle), std::string::npos) << needle << " in\n" << recorded;
   }
 
-  // A failing encoder: status 1, one line of ours, no video and no temporary.
-  std::filesystem::remove(dir / "clip.mp4");
-  ::setenv("FAIL", "1", 1);
-  const RunResult failed =
-      run_render({"--frames", "2", "--out-dir", dir / "anim", "--video", dir / "clip.mp4"}, dir.path(), path);
-  ::unsetenv("FAIL");
-  EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_NE(failed.err.find("ffmpeg failed (exit status 3)"), std::string::npos) << failed.err;
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"anim", "bin", "ffmpeg-args"}));
+  // Failing encoders: status 1, one line of ours, no video and no
+  // temporary; the frames stay.
+  struct Failure {
+    std::string mode, says;
+  };
+  const Failure failures[] = {
+      {"fail", "ffmpeg failed (exit status 3); the frames are in 'anim'"},
+      {"cut", "ffmpeg left an incomplete file (is the disk full?)"},
+  };
+  for (const Failure& f : failures) {
+    std::filesystem::remove(dir / "clip.mp4");
+    const RunResult failed = run_render(args, dir.path(), Launch{path, {{"FAKE_MODE", f.mode}}, false});
+    EXPECT_EQ(failed.exit_code, 1) << f.mode;
+    EXPECT_NE(failed.err.find(f.says), std::string::npos) << failed.err;
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"anim", "bin", "ffmpeg-args"})) << f.mode;
+    EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << f.mode;
+  }
+}
+
+// The video's destination is checked before a frame is rendered: the frame
+// folder the run would have made is not left behind either.
+TEST(RenderProgram, VideoDestinationIsCheckedBeforeRendering) {
+  ScratchDir dir;
+  const std::string path = write_fake_ffmpeg(dir);
+  std::filesystem::create_directories(dir.path() / "a-folder");
+  struct Case {
+    std::string video;
+    int exit_code;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"a-folder", 1, "cannot write 'a-folder': it is a folder, not a file"},
+      {"missing/v.mp4", 1, "the folder 'missing' does not exist"},
+      {"anim/frame_0001.png", 2, "is one of the frames"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run =
+        run_render({"--frames", "3", "--out-dir", "anim", "--video", c.video}, dir.path(), path);
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.video;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a-folder", "bin"})) << c.video;
+  }
+}
+
+std::optional<std::string> installed(const std::string& program) {
+  for (const char* folder : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+    const std::string candidate = std::string(folder) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
+// The real encoder, with names that ffmpeg would otherwise read as an
+// option, a protocol, or a frame-number pattern.
+TEST(RenderProgram, RealFfmpegMakesAWholeVideoWhateverTheNames) {
+  if (!installed("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed (tools/install-deps.sh installs it)";
+  const std::optional<std::string> ffprobe = installed("ffprobe");
+  ScratchDir dir;
+  struct Case {
+    std::string out_dir, video, folder_to_make;
+  };
+  const Case cases[] = {
+      {"plain", "clip.mp4", ""},
+      {"100%d frames", "100%d.mp4", ""},
+      {"anim", "-dir/x.mp4", "-dir"},
+      {"anim", "file:sub/v.mp4", "file:sub"},
+      {"anim", "http://v.mp4", "http:"},
+  };
+  for (const Case& c : cases) {
+    if (!c.folder_to_make.empty()) std::filesystem::create_directories(dir.path() / c.folder_to_make);
+    const RunResult run = run_render({"--frames", "3", "--out-dir", c.out_dir, "--video", c.video}, dir.path());
+    ASSERT_EQ(run.exit_code, 0) << c.video << ": " << run.err;
+    EXPECT_EQ(run.out, "wrote 3 frames to " + c.out_dir + " (frame_0000.png ... frame_0002.png)\nwrote " + c.video +
+                           "\n");
+    EXPECT_TRUE(is_whole_mp4(dir / c.video)) << c.video;
+    EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << c.video;
+    if (ffprobe) {
+      const std::string counted = dir / "frames-counted";
+      const std::string command = *ffprobe + " -v error -count_frames -select_streams v:0 -show_entries"
+                                             " stream=nb_read_frames -of csv=p=0 'file:" + (dir / c.video) +
+                                  "' > " + counted;
+      EXPECT_EQ(std::system(command.c_str()), 0) << command;
+      EXPECT_EQ(read_text(counted), "3\n") << c.video;
+      std::filesystem::remove(counted);
+    }
+  }
+}
+
+bool wait_for(const std::function<bool()>& ready) {
+  for (int i = 0; i < 3000; ++i) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// An interrupted export: status 128 + the signal, no temporary anywhere, no
+// encoder left running, no video; the frames written so far stay, each
+// whole.
+TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const bool during_encoding : {false, true}) {
+      const std::string what = std::string(strsignal(signo)) + (during_encoding ? " while encoding" : " while rendering");
+      ScratchDir dir;
+      const std::string path = write_fake_ffmpeg(dir);
+      const std::string frames = during_encoding ? "2" : "9999";
+      const Running running = start_render({"--frames", frames, "--out-dir", "anim", "--video", "clip.mp4"},
+                                           dir.path(), Launch{path, {{"FAKE_MODE", "slow"}}, false});
+      ASSERT_GT(running.pid, 0);
+      pid_t encoder = 0;
+      if (during_encoding) {
+        ASSERT_TRUE(wait_for([&] { return read_text(dir / "ffmpeg-pid").find('\n') != std::string::npos; }))
+            << what;
+        encoder = static_cast<pid_t>(std::stol(read_text(dir / "ffmpeg-pid")));
+      } else {
+        ASSERT_TRUE(wait_for([&] { return std::filesystem::exists(dir / "anim/frame_0001.png"); })) << what;
+      }
+      ::kill(running.pid, signo);
+      const RunResult run = finish_render(running);
+      EXPECT_EQ(run.exit_code, 128 + signo) << what;
+      if (encoder > 0) {
+        const bool orphan = ::kill(encoder, 0) == 0;
+        EXPECT_FALSE(orphan) << what << ": the encoder is still running";
+        if (orphan) ::kill(encoder, SIGKILL);
+      }
+      EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << what;
+      EXPECT_FALSE(std::filesystem::exists(dir / "clip.mp4")) << what;
+      for (const auto& e : std::filesystem::directory_iterator(dir.path() / "anim")) {
+        EXPECT_FALSE(image::read_png_file(e.path()).rgb.empty()) << what << ": " << e.path();
+      }
+    }
+  }
+}
+
+// As root, in a private mount namespace: device nodes of our own (a null
+// and a full one, and a standard-output link) in a tmpfs, a tiny tmpfs for
+// a full disk, and a read-only bind mount.  The script reports each run's
+// status; the mounts vanish with the namespace.
+TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to mount and make device nodes in a private namespace";
+  ScratchDir dir;
+  if (std::system(("unshare -m --propagation private true 2>" + (dir / "unshare.err")).c_str()) != 0) {
+    GTEST_SKIP() << "unshare -m is not available here (no private mount namespace): " << read_text(dir / "unshare.err");
+  }
+  std::filesystem::remove(dir / "unshare.err");
+  for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs"}) {
+    std::filesystem::create_directories(dir.path() / folder);
+  }
+  const bool have_ffmpeg = installed("ffmpeg").has_value();
+  struct Case {
+    std::string key, args;  // args as shell words; $S is the scratch folder
+    int exit_code;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"null", "--out $S/dev/null", 0, ""},
+      {"full", "--out $S/dev/full", 1, "cannot write '$S/dev/full': No space left on device"},
+      {"full-with-file", "--out $S/good.png --raw $S/dev/full", 1, "No space left on device"},
+      {"stdout-link", "--raw $S/dev/stdout >$S/logs/raw.bytes", 0, ""},
+      {"json-full", "--bench --seconds 0.05 --json >$S/dev/full", 1, "cannot write standard output: No space left"},
+      {"help-full", "--help >$S/dev/full", 1, "cannot write standard output: No space left on device"},
+      {"version-full", "--version >$S/dev/full", 1, "cannot write standard output: No space left on device"},
+      {"tiny-raw", "--raw $S/tiny/f.raw", 1, "cannot write '$S/tiny/f.raw': No space left on device"},
+      {"read-only", "--out $S/ro/x.png", 1, "cannot write '$S/ro/x.png': Read-only file system"},
+  };
+  std::string script =
+      "set -u\n"
+      "mount -t tmpfs -o size=1m tmpfs $S/dev\n"
+      "mknod -m 666 $S/dev/null c 1 3 && mknod -m 666 $S/dev/full c 1 7\n"
+      "ln -s /proc/self/fd/1 $S/dev/stdout\n"
+      "mount -t tmpfs -o size=16k tmpfs $S/tiny\n"
+      "mount --bind $S/ro-source $S/ro && mount -o remount,bind,ro $S/ro\n";
+  std::vector<Case> all = cases;
+  if (have_ffmpeg) {
+    all.push_back({"tiny-video", "--frames 30 --out-dir $S/frames --video $S/tiny/v.mp4", 1,
+                   "cannot write '$S/tiny/v.mp4': ffmpeg"});
+  }
+  for (const Case& c : all) {
+    script += "$R " + c.args + " 2>$S/logs/" + c.key + ".err; echo \"" + c.key + " $?\"\n";
+  }
+  script +=
+      "echo \"dev $(ls -A $S/dev | tr '\\n' ' ')\"\n"
+      "echo \"kinds $(stat -c %F $S/dev/null $S/dev/full | tr '\\n' ',') $(stat -c %F $S/dev/stdout)\"\n"
+      "echo \"tiny $(ls -A $S/tiny | tr '\\n' ' ')\"\n"
+      "echo \"ro $(ls -A $S/ro | tr '\\n' ' ')\"\n";
+  std::ofstream(dir / "script.sh") << script;
+  const std::string command = "S='" + dir.path().string() + "' R='" VELMORA_RENDER_PROGRAM "' unshare -m --propagation private sh " +
+                              (dir / "script.sh") + " > " + (dir / "report");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+
+  std::map<std::string, std::string> report;
+  std::istringstream lines(read_text(dir / "report"));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t space = line.find(' ');
+    report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+  }
+  const auto with_scratch = [&](std::string text) {
+    for (std::size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, dir.path().string());
+    return text;
+  };
+  for (const Case& c : all) {
+    EXPECT_EQ(report[c.key], std::to_string(c.exit_code)) << c.key;
+    const std::string err = read_text(dir / ("logs/" + c.key + ".err"));
+    if (c.exit_code == 0) continue;
+    EXPECT_NE(err.find(with_scratch(c.says)), std::string::npos) << c.key << ": " << err;
+    // One line of ours, last; before it, only the encoder may have spoken.
+    const std::size_t ours = err.rfind("velmora-render: ");
+    EXPECT_TRUE(ours == 0 || (c.key == "tiny-video" && ours != std::string::npos && err[ours - 1] == '\n'))
+        << c.key << ": " << err;
+    EXPECT_EQ(std::count(err.begin() + static_cast<long>(ours == std::string::npos ? 0 : ours), err.end(), '\n'), 1)
+        << c.key << ": " << err;
+  }
+  // The devices are still devices, the link still a link; nothing was left
+  // on the full disk or the read-only folder, and the run that failed on a
+  // device wrote none of its other outputs.
+  EXPECT_EQ(report["dev"], "full null stdout ");
+  EXPECT_EQ(report["kinds"], "character special file,character special file, symbolic link");
+  EXPECT_EQ(report["tiny"], "");
+  EXPECT_EQ(report["ro"], "");
+  EXPECT_FALSE(std::filesystem::exists(dir / "good.png"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "logs/raw.bytes"), 1'228'800u);
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
 }
 
 TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
