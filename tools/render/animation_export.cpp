@@ -112,6 +112,9 @@ int run_ffmpeg(std::vector<std::string> args, posix_spawn_file_actions_t& action
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) break;
   }
+  // An interrupt kills the encoder before it ends the program; its end is
+  // then no failure to report.
+  wait_if_interrupted();
   remember_child(0);
   return status;
 }

@@ -28,11 +28,13 @@ struct TemporarySlot {
 std::array<TemporarySlot, 16> slots;
 std::atomic<pid_t> child{0};
 std::atomic<int> steps_under_way{0};
+std::atomic<bool> interrupted{false};
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void on_interrupt(int signo) {
   const int saved_errno = errno;
+  interrupted.store(true);
   // Another thread may be between creating something and remembering it.
   while (steps_under_way.load() > 0) {
     const struct timespec pause = {0, 1'000'000};
@@ -81,6 +83,11 @@ void forget_temporary(int slot) {
 }
 
 void remember_child(pid_t pid) { child.store(pid); }
+
+void wait_if_interrupted() {
+  if (!interrupted.load()) return;
+  for (;;) ::pause();
+}
 
 UninterruptedStep::UninterruptedStep() {
   sigset_t set;

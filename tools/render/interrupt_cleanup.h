@@ -25,6 +25,12 @@ void forget_temporary(int slot);
 // The encoder the handler must stop and wait for; 0 for none.
 void remember_child(pid_t pid);
 
+// Called by a thread that sees the encoder end: when the end was the
+// handler's doing (it runs on whichever thread the signal reached), the
+// thread waits here for the handler to finish the program with the signal's
+// status, instead of reporting an encoder failure of its own.
+void wait_if_interrupted();
+
 // A step that an interrupt must not cut in two (a file created and
 // remembered, a child started and remembered): for its lifetime the signals
 // are held back in this thread, and a handler running on another thread
