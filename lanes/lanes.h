@@ -127,10 +127,11 @@ VELMORA_HOST_DEVICE float gather(const float* base, std::int32_t index, int stri
 
 }  // namespace lanes
 
-// CPU builds also have the packed instantiation.  It is declared here, before
-// any code written over the lane type, because those templates name the lane
-// operations with qualified names, which are looked up where the template is
-// defined.
+// CPU builds also have the packed instantiation and the counting one.  They
+// are declared here, before any code written over the lane type, because
+// those templates name the lane operations with qualified names, which are
+// looked up where the template is defined.
 #if !VELMORA_CUDA_BUILD
 #include "lanes/simd_lanes.h"
+#include "lanes/counting_lanes.h"
 #endif
