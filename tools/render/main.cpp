@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "gpu/backend.h"
+#include "kernel/host_scene.h"
+#include "roofline/roofline.h"
+#include "scene/animation.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
 #include "tools/render/compare.h"
@@ -83,6 +88,45 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
+// The frame's roofline on `threads` threads: the operations of the first
+// frame the benchmark renders, at this CPU's measured speed.
+struct Roofline {
+  lanes::OpCounts ops;
+  roofline::Throughput speed;
+  roofline::FrameLimit limit;
+};
+
+Roofline frame_roofline(const BenchPlan& plan, int threads) {
+  const SceneRecords records = scene_at_clock(advance_clock(kStartClock, kAnimationSpeed, plan.rate));
+  HostScene scene;
+  scene.set_spheres(records.spheres, kInitialSphereCount);
+  scene.set_materials(records.materials, kInitialMaterialCount);
+  scene.light_position = records.lights[0].position;
+  Roofline r{roofline::count_frame_ops(scene.view(), kFrameWidth, kFrameHeight),
+             roofline::measure_throughput(), {}};
+  r.limit = roofline::frame_limit(r.ops, r.speed, threads);
+  return r;
+}
+
+// The report with the roofline: a line of text, or keys added to the JSON.
+void print_with_roofline(const std::string& report, bool json, const Roofline& r, double measured_ms) {
+  if (!json) {
+    std::printf("%s%s", report.c_str(), roofline::roofline_text(r.ops, r.speed, r.limit, measured_ms).c_str());
+    return;
+  }
+  nlohmann::ordered_json j = nlohmann::ordered_json::parse(report);
+  j["roofline_ms"] = r.limit.limit_ms;
+  j["roofline_bound"] = r.limit.bound;
+  j["roofline_ratio"] = measured_ms / r.limit.limit_ms;
+  j["frame_ops"] = {{"divisions", r.ops.divisions}, {"square_roots", r.ops.square_roots},
+                    {"powers", r.ops.powers}, {"other", r.ops.other}};
+  j["ns_per_lane"] = {{"division", r.speed.division_ns}, {"square_root", r.speed.square_root_ns},
+                      {"power", r.speed.power_ns}, {"other", r.speed.other_ns}};
+  j["roofline_divider_ms"] = r.limit.divider_ms / backend_info().threads;
+  j["roofline_pipes_ms"] = r.limit.pipes_ms / backend_info().threads;
+  std::printf("%s\n", j.dump().c_str());
+}
+
 int run_comparison(const RenderOptions& o) {
   if (backend_info().backend != "cpu") {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
@@ -97,11 +141,9 @@ int run_comparison(const RenderOptions& o) {
   const auto rows = render_tool::run_comparison(renderer, plan, standard_comparison(backend_info().threads),
                                                 apply, [] { return backend_info().lanes; });
   const BackendInfo backend = backend_info();
-  if (o.json) {
-    std::printf("%s\n", compare_report_json(rows, backend, plan).c_str());
-  } else {
-    std::printf("%s", compare_report_text(rows, backend).c_str());
-  }
+  // Against the packed kernel on every thread, the last row.
+  print_with_roofline(o.json ? compare_report_json(rows, backend, plan) : compare_report_text(rows, backend),
+                      o.json, frame_roofline(plan, backend.threads), rows.back().result.frame_ms.median);
   return 0;
 }
 
@@ -111,11 +153,8 @@ int run_bench(const RenderOptions& o) {
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
   const BenchResult result = run_benchmark(renderer, plan);
   const BackendInfo backend = backend_info();
-  if (o.json) {
-    std::printf("%s\n", bench_report_json(result, backend, plan).c_str());
-  } else {
-    std::printf("%s", bench_report_text(result, backend).c_str());
-  }
+  print_with_roofline(o.json ? bench_report_json(result, backend, plan) : bench_report_text(result, backend),
+                      o.json, frame_roofline(plan, backend.threads), result.frame_ms.median);
   return 0;
 }
 
