@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "app/frame_loop.h"
 #include "app/window_position.h"
@@ -17,12 +16,6 @@
 #include "scene/scene.h"
 
 namespace {
-
-// Err.txt is created empty at every start and never written.  Two streams
-// open it before the scene storage comes into being and one after it.
-VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_1("Err.txt");
-VELMORA_INIT_ORDER(kInitOrderEarlyErrorLogs) std::ofstream error_log_2("Err.txt");
-VELMORA_INIT_ORDER(kInitOrderLateErrorLog) std::ofstream error_log_3("Err.txt");
 
 // Keys, mouse and resizing change nothing.  The reshape callback leaves the
 // viewport alone, so the picture keeps its size at the lower-left corner.

@@ -135,6 +135,9 @@ struct State {
 
 // Never destroyed: the kernel module is unregistered after every static
 // destructor has run, and the allocations it still holds stay reachable.
+// Constant-initialised, so usable by static initialisers of any order.
+constinit cpurt::test_hooks::ModuleObserver module_observer = nullptr;
+
 State& state() {
   static State* const s = [] {
     auto* created = new State;
@@ -557,10 +560,14 @@ AllocationStats allocation_stats() {
   return AllocationStats{st.allocations.size(), st.allocated_bytes};
 }
 
-Module* register_module(const char* ident) { return new Module{ident != nullptr ? ident : ""}; }
+Module* register_module(const char* ident) {
+  if (module_observer != nullptr) module_observer("register");
+  return new Module{ident != nullptr ? ident : ""};
+}
 
 void unregister_module(Module* module) {
   if (module == nullptr) return;
+  if (module_observer != nullptr) module_observer("unregister");
   State& st = state();
   {
     std::lock_guard lock(st.mutex);
@@ -618,6 +625,8 @@ void fill_new_allocations(int byte) {
   std::lock_guard lock(st.mutex);
   st.allocation_fill = byte > 255 ? 255 : byte;
 }
+
+void observe_modules(ModuleObserver observer) { module_observer = observer; }
 
 void reset() {
   State& st = state();

@@ -40,4 +40,12 @@ void fill_new_allocations(int byte);
 // Back to one capable device, no armed failure and no filling.
 void reset();
 
+// Calls `observer` with "register" when a module is registered and with
+// "unregister" when it is unregistered, so that a test program can see when
+// these happen among its own start-up and exit steps; null turns it off.
+// It may be set before main (it is a plain pointer, valid from the first
+// instruction) and is not reset by reset().
+using ModuleObserver = void (*)(const char* event);
+void observe_modules(ModuleObserver observer);
+
 }  // namespace cpurt::test_hooks

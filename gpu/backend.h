@@ -1,9 +1,23 @@
-// What runs the kernel, and the controls a tool may turn: the thread count
-// and the kernel path of the CPU back-end.  Each back-end library (CPU or
-// CUDA) provides these for itself.
+// What a back-end is: the GPU runtime that the host layer (rtlib.cu) and the
+// kernel module are compiled against, and the controls a tool may turn.
+//
+// There are two back-ends, built from the same rtlib.cu:
+//   - the CUDA back-end (gpu/), compiled by nvcc against the CUDA runtime;
+//   - the CPU back-end (cpu_backend/), compiled by g++ against Velmora's
+//     CPU runtime (cpu_runtime/), which offers the same calls with the same
+//     semantics and runs the kernel's blocks on the host's cores.
+// A program picks one by the library it links.
 #pragma once
 
 #include <string>
+
+#include "common/host_device.h"
+
+#if VELMORA_CUDA_BUILD
+#include <cuda_runtime.h>
+#else
+#include "cpu_runtime/runtime.h"
+#endif
 
 struct BackendInfo {
   std::string backend;      // "cpu" or "cuda"
@@ -13,6 +27,7 @@ struct BackendInfo {
   std::string kernel;       // "simd" or "scalar"
 };
 
+// Each back-end library defines these three for itself.
 BackendInfo backend_info();
 
 // Runs the blocks of later launches on n threads (0: every core).  False,

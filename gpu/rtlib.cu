@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "cutil/cutil.h"
-#include "gpu/runtime.h"
+#include "gpu/backend.h"
 #include "gpu/sphere_texture.h"
 #include "kernel/ray_trace.cu"
 #include "scene/records.h"
@@ -227,18 +227,42 @@ int render_frame_timed(unsigned int* pixel_buffer, FrameTimes* times) {
   return render(pixel_buffer, times != nullptr ? times : &ignored);
 }
 
-#if !VELMORA_CUDA_BUILD
+// The kernel module is registered with the other static objects that carry
+// no construction priority, after the program's own (the error logs and the
+// scene storage), and must be unregistered only after every exit handler and
+// static destructor has run, including those of an exit(1) from a failed
+// check.  Exit handlers run in the reverse order of their registration, so
+// the unregistration belongs to an object constructed before all others.
+namespace {
+
+#if VELMORA_CUDA_BUILD
+
+// nvcc's generated registration (a constructor function in this translation
+// unit) registers the module and then, with atexit, a handler that
+// unregisters it: registered after the program's static objects, that
+// handler would run before their destructors.  The build links with
+// --wrap=__cudaUnregisterFatBinary, so the handler's call lands here and is
+// only remembered; the object below makes the real call last.
+void** registered_module = nullptr;
+
+}  // namespace
+
+extern "C" void __real___cudaUnregisterFatBinary(void** module);
+extern "C" void __wrap___cudaUnregisterFatBinary(void** module) { registered_module = module; }
+
+namespace {
+
+void unregister_kernel_module() {
+  if (registered_module != nullptr) __real___cudaUnregisterFatBinary(registered_module);
+  registered_module = nullptr;
+}
+
+#else
 
 // The CPU runtime learns of the kernel module the way the GPU toolchain's
 // generated code tells the CUDA runtime: the module, then the kernel by its
 // host address and mangled name, then the two constant stores and the
-// texture handle by their host objects.  Registration happens with the
-// other static objects that carry no construction priority; the module is
-// unregistered by an object constructed before all of them, so it stays
-// usable until every other exit handler and static destructor has run
-// (including those of an exit(1) from a failed check).
-namespace {
-
+// texture handle by their host objects.
 cpurt::Module* kernel_module = nullptr;
 
 struct ModuleRegistration {
@@ -254,17 +278,20 @@ struct ModuleRegistration {
   }
 };
 
+ModuleRegistration register_module_before_main;
+
+void unregister_kernel_module() {
+  cpurt::unregister_module(kernel_module);
+  kernel_module = nullptr;
+}
+
+#endif
+
 struct ModuleUnregistration {
-  ~ModuleUnregistration() {
-    cpurt::unregister_module(kernel_module);
-    kernel_module = nullptr;
-  }
+  ~ModuleUnregistration() { unregister_kernel_module(); }
 };
 
 // 101 is the earliest priority open to programs.
 __attribute__((init_priority(101))) ModuleUnregistration unregister_module_at_exit;
-ModuleRegistration register_module_before_main;
 
 }  // namespace
-
-#endif

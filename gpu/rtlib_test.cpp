@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "cpu_backend/block_trace.h"
 #include "cpu_runtime/test_hooks.h"
 #include "cutil/test_hooks.h"
 #include "gpu/backend.h"
-#include "gpu/runtime.h"
 #include "gpu/sphere_texture.h"
 #include "kernel/host_scene.h"
 #include "kernel/ray_trace.h"

@@ -5,7 +5,7 @@
 // (tests, tools) that needs to name them.
 #pragma once
 
-#include "gpu/runtime.h"
+#include "gpu/backend.h"
 #include "scene/records.h"
 
 #if !VELMORA_CUDA_BUILD
@@ -20,16 +20,8 @@ extern cudaTextureObject_t spheres_texture;
 
 // One thread per pixel: pixel (x, y) of the launch gets the word at
 // pixels[y * width + x].  No bounds test; the launch covers whole blocks.
+// Defined by the CPU back-end (cpu_backend/block_trace.cpp), which traces
+// a whole block in one call.
 void ray_trace(unsigned int* pixels, int width, int height);
-
-// How the CPU back-end runs the threads of one block: as packs of SIMD
-// lanes (the default), or one pixel per call, the scalar path the CUDA
-// kernel takes, kept for comparison and testing.
-enum class CpuKernel { simd, scalar };
-void ray_trace_set_cpu_kernel(CpuKernel kernel);
-CpuKernel ray_trace_cpu_kernel();
-
-// Number of pixels the packed path traces per call.
-int ray_trace_simd_lanes();
 
 #endif

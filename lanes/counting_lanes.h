@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "lanes/lanes.h"
+#include "lanes/scalar_lanes.h"
 
 namespace lanes {
 

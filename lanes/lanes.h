@@ -1,136 +1,15 @@
-// The lane vocabulary that the shading math and the trace are written in.
+// The lane vocabulary that the shading math and the trace are written in:
+// the scalar instantiation everywhere, and on CPU builds the packed one and
+// the counting one (lanes/counting_lanes.h) too.
 //
-// Rendering code is a template over `Float`, the type of one colour channel
-// or coordinate per lane.  With `Float = float` it is the scalar code that the
-// CUDA kernel runs (one pixel per thread) and that host code calls; with a
-// SIMD pack (lanes/simd_lanes.h) the same source traces several pixels at once.
-//
-// Branches on per-lane data are written as `select`, loops run while `any`
-// lane is active, and per-lane table reads go through `gather`.  Everything
-// here is the scalar instantiation of that vocabulary.
+// Code written over the lane type includes this header.  The other
+// instantiations come in here, before any such code, because those
+// templates name the lane operations with qualified names, which are looked
+// up where the template is defined.
 #pragma once
 
-#include <cstdint>
+#include "lanes/scalar_lanes.h"
 
-#include "common/host_device.h"
-
-#if !VELMORA_CUDA_BUILD
-#include <cmath>
-#include <sleef.h>
-#endif
-
-namespace lanes {
-
-// Derived lane types: the comparison result, a 32-bit integer and a byte per
-// lane.  The scalar instantiation uses the plain C++ types.
-template <class Float>
-struct LaneTypes;
-
-template <>
-struct LaneTypes<float> {
-  using Mask = bool;
-  using Int = std::int32_t;
-  using UInt = std::uint32_t;
-  using Index = std::int32_t;
-  using Byte = std::uint8_t;
-  static constexpr int width = 1;
-};
-
-template <class Float>
-using Mask = typename LaneTypes<Float>::Mask;
-template <class Float>
-using Int = typename LaneTypes<Float>::Int;
-template <class Float>
-using UInt = typename LaneTypes<Float>::UInt;
-template <class Float>
-using Index = typename LaneTypes<Float>::Index;
-template <class Float>
-using Byte = typename LaneTypes<Float>::Byte;
-
-// Blocks template argument deduction, so that a plain float argument
-// broadcasts to whatever lane type the other arguments fix.
-template <class T>
-struct identity {
-  using type = T;
-};
-template <class T>
-using identity_t = typename identity<T>::type;
-
-template <class T>
-VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {
-  return mask ? if_true : if_false;
-}
-
-VELMORA_HOST_DEVICE bool any(bool mask) { return mask; }
-
-VELMORA_HOST_DEVICE float sqrt(float v) {
-#if VELMORA_CUDA_BUILD
-  return sqrtf(v);
-#else
-  return std::sqrt(v);
-#endif
-}
-
-VELMORA_HOST_DEVICE float min(float a, float b) { return b < a ? b : a; }
-
-
-// Single-precision power with C99's sign rules (a negative base with an even
-// integer exponent is positive).  On the CPU the scalar and the packed
-// instantiations must give the same bits, so both use the same SLEEF
-// algorithm: with FMA when the packed one has it, without when it has not.
-VELMORA_HOST_DEVICE float pow(float base, float exponent) {
-#if VELMORA_CUDA_BUILD
-  return powf(base, exponent);  // the device's powf (the host pass never traces)
-#elif defined(__FMA__)
-  return Sleef_powf1_u10purecfma(base, exponent);
-#else
-  return Sleef_powf1_u10purec(base, exponent);
-#endif
-}
-
-// Single-precision tangent: the C library's double tangent rounded to float
-// on the host, the device's tanf in the kernel.
-VELMORA_HOST_DEVICE float tan(float v) {
-#if VELMORA_CUDA_BUILD
-  return tanf(v);
-#else
-  return static_cast<float>(std::tan(static_cast<double>(v)));
-#endif
-}
-
-VELMORA_HOST_DEVICE float to_float(std::int32_t v) { return static_cast<float>(v); }
-
-// Whether v is a whole number; false for NaN and infinities.
-VELMORA_HOST_DEVICE bool is_integer(float v) {
-  if (!(v >= -16777216.0f && v <= 16777216.0f)) return v == v && v - v == 0.0f;  // beyond 2^24 every float is whole
-  return static_cast<float>(static_cast<std::int32_t>(v)) == v;
-}
-
-// Truncation toward zero of a value already known to lie in [0, 2^32).
-VELMORA_HOST_DEVICE std::uint32_t truncate_to_uint(float v) { return static_cast<std::uint32_t>(v); }
-
-// The float whose bits are `bits`, as a texel word is read.
-VELMORA_HOST_DEVICE float float_from_bits(std::uint32_t bits) {
-#if VELMORA_DEVICE_CODE
-  return __uint_as_float(bits);
-#else
-  return __builtin_bit_cast(float, bits);
-#endif
-}
-
-// Reads base[index * stride] for every lane: a field of a record in a table
-// of records whose size is `stride` floats.  A table index is an `Index` or
-// a `Byte` lane value.
-VELMORA_HOST_DEVICE float gather(const float* base, std::int32_t index, int stride) {
-  return base[index * stride];
-}
-
-}  // namespace lanes
-
-// CPU builds also have the packed instantiation and the counting one.  They
-// are declared here, before any code written over the lane type, because
-// those templates name the lane operations with qualified names, which are
-// looked up where the template is defined.
 #if !VELMORA_CUDA_BUILD
 #include "lanes/simd_lanes.h"
 #include "lanes/counting_lanes.h"

@@ -16,7 +16,7 @@
 #include <immintrin.h>
 #endif
 
-#include "lanes/lanes.h"
+#include "lanes/scalar_lanes.h"
 
 // Lane operations are a few instructions each: always inlined, so that no
 // specialised out-of-line copy of one sits in the middle of the trace.

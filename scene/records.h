@@ -1,18 +1,17 @@
-// The records that describe the scene and the rays traced through it.
+// The records that describe the scene.
 //
 // `Sphere`, `Material` and `PointLight` are copied byte for byte into the
 // kernel's stores and read there at fixed offsets, so their layouts are a
 // byte format shared by host and kernel; the static_asserts at the end pin
-// every size and offset of it.  `Ray` and `HitRecord` never leave one side;
-// they are templates over the lane type so that the packed trace can hold one
-// record for several pixels.
+// every size and offset of it.  `Vec4T` is a template over the lane type so
+// that the trace's own records (shading/rays.h) can hold one vector for
+// several pixels; this header needs nothing of the lanes themselves.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "common/host_device.h"
-#include "lanes/lanes.h"
 
 // A point, a direction or a colour.  Default construction sets w = 1 and
 // leaves x, y, z as they are (zero in static storage).
@@ -73,28 +72,6 @@ struct alignas(16) PointLight {
     params[10] = 0.001f;
   }
 };
-
-// A half-line; `direction` is of unit length once built by the ray makers.
-template <class Float>
-struct RayT {
-  Vec4T<Float> origin;
-  Vec4T<Float> direction;
-};
-
-using Ray = RayT<float>;
-
-// The nearest hit of a ray.  `sphere_index` is -1 before any hit; `hit` is
-// set with every stored hit and never cleared.
-template <class Float>
-struct HitRecordT {
-  Vec4T<Float> point;
-  Vec4T<Float> normal;
-  lanes::Byte<Float> material;
-  lanes::Mask<Float> hit;
-  lanes::Index<Float> sphere_index;
-};
-
-using HitRecord = HitRecordT<float>;
 
 // One 16-byte texel of the sphere store: four 32-bit words whose bits are
 // taken as they are (sphere i is texels 2i and 2i + 1).

@@ -12,7 +12,6 @@ namespace {
 Vec4 static_vec4;
 Sphere static_sphere;
 Material static_material;
-Ray static_ray;
 PointLight static_light;
 
 template <class Record>
@@ -39,7 +38,6 @@ TEST(SceneRecords, DefaultConstructionWritesOnlyTheListedValues) {
   EXPECT_EQ(non_zero_floats(static_vec4), (Floats{{12, 1.0f}}));
   EXPECT_EQ(non_zero_floats(static_sphere), (Floats{{12, 1.0f}}));
   EXPECT_EQ(non_zero_floats(static_material), (Floats{{12, 1.0f}}));
-  EXPECT_EQ(non_zero_floats(static_ray), (Floats{{12, 1.0f}, {28, 1.0f}}));
   EXPECT_EQ(non_zero_floats(static_light), (Floats{{12, 1.0f},
                                                    {16, 1.0f},
                                                    {32, 1.0f},

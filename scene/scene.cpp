@@ -6,10 +6,8 @@
 #include "gpu/rtlib.h"
 #include "scene/initial_scene_data.h"
 
-// Constructed after the program's first two error-log streams and before its
-// third (see scene.h).
-VELMORA_INIT_ORDER(kInitOrderSceneStorage) Sphere spheres[4];
-VELMORA_INIT_ORDER(kInitOrderSceneStorage) PointLight lights[2];
+__attribute__((init_priority(kSceneStorageInitPriority))) Sphere spheres[4];
+__attribute__((init_priority(kSceneStorageInitPriority))) PointLight lights[2];
 
 unsigned int* pixel_buffer = nullptr;
 

@@ -8,15 +8,10 @@
 inline constexpr int kFrameWidth = 640;
 inline constexpr int kFrameHeight = 480;
 
-// The program's static objects come into being in a fixed order across its
-// source files: two error-log streams, then the scene storage below, then a
-// third stream, and only after all of them the kernel module's registration
-// (which carries no priority).  Lower numbers are constructed first and
-// destroyed last.
-#define VELMORA_INIT_ORDER(priority) __attribute__((init_priority(priority)))
-inline constexpr int kInitOrderEarlyErrorLogs = 1000;
-inline constexpr int kInitOrderSceneStorage = 1001;
-inline constexpr int kInitOrderLateErrorLog = 1002;
+// The scene storage below is constructed during static initialisation at
+// this priority (lower numbers are constructed first and destroyed last), so
+// that a program can place its own static objects before or after it.
+inline constexpr int kSceneStorageInitPriority = 1001;
 
 // Four spheres and two lights, default-constructed before main; only the
 // animation changes them after start-up.

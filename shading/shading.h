@@ -11,6 +11,7 @@
 #include "common/host_device.h"
 #include "lanes/lanes.h"
 #include "scene/records.h"
+#include "shading/rays.h"
 
 template <class Float>
 using Scalar = lanes::identity_t<Float>;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -71,6 +72,14 @@ TEST(VectorMath, Reflect) {
                                     << ")");
     expect_vec(vec_reflect(c.i, c.n), c.expected.x, c.expected.y, c.expected.z, 1);
   }
+}
+
+// A ray in static storage: zero-initialised, then default-constructed.
+Ray static_ray;
+
+TEST(CameraRays, DefaultRaySetsOnlyBothW) {
+  const Ray zero_x_y_z{Vec4(0, 0, 0, 1), Vec4(0, 0, 0, 1)};
+  EXPECT_EQ(std::memcmp(&static_ray, &zero_x_y_z, sizeof(Ray)), 0);
 }
 
 TEST(CameraRays, PrimaryRay) {

@@ -17,7 +17,6 @@
 #include "bench_scene.h"
 #include "gpu/backend.h"
 #include "gpu/rtlib.h"
-#include "gpu/runtime.h"
 #include "kernel/ray_trace.h"
 
 namespace {
