@@ -48,7 +48,8 @@ std::string format(const char* pattern, Args... args) {
 }  // namespace
 
 std::vector<CompareConfig> standard_comparison(int all_threads) {
-  return {{"scalar", 1}, {"scalar", all_threads}, {"simd", 1}, {"simd", all_threads}};
+  return {{"scalar", 1},        {"scalar", all_threads}, {"simd", 1},
+          {"simd", all_threads}, {"stages", 1},           {"stages", all_threads}};
 }
 
 std::vector<CompareRow> run_comparison(FrameRenderer& renderer, const BenchPlan& plan,

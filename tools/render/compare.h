@@ -22,7 +22,8 @@ struct CompareRow {
   BenchResult result;
 };
 
-// Scalar and SIMD kernels, each on one thread and on `all_threads`.
+// Scalar, SIMD and stage-by-stage kernels, each on one thread and on
+// `all_threads`.
 std::vector<CompareConfig> standard_comparison(int all_threads);
 
 // Measures each configuration for plan.seconds of frames in all.  The

@@ -76,7 +76,7 @@ class UsageFormatter : public CLI::Formatter {
            "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
-           "each with [--threads N] [--kernel simd|scalar] (except --compare)\n";
+           "each with [--threads N] [--kernel simd|stages|scalar] (except --compare)\n";
   }
 };
 
@@ -168,7 +168,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
   CLI::Option* json = app.add_flag("--json", o.json, "print the result as one JSON object")->group(bench);
   CLI::Option* compare =
       app.add_flag("--compare", o.compare,
-                   "scalar and simd kernels, each on 1 thread and on all cores, measured in turn "
+                   "scalar, simd and stages kernels, each on 1 thread and on all cores, measured in turn "
                    "within one run, with their ratios (S seconds each)")
           ->group(bench);
 
@@ -176,9 +176,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args) {
       ->type_name("N")
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
-  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default) or scalar (one pixel per call)")
-      ->type_name("simd|scalar")
-      ->check(CLI::IsMember({"simd", "scalar"}).description(""))
+  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default), stages (packs of live rays, stage by stage) or scalar (one pixel per call)")
+      ->type_name("simd|stages|scalar")
+      ->check(CLI::IsMember({"simd", "stages", "scalar"}).description(""))
       ->group(backend);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
