@@ -239,19 +239,28 @@ VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const Vec4T<Pack>& ligh
   if (!last) compact<Pack>(q);
 }
 
-// Traces up to kBatchPixels pixels, given by their coordinates, and writes
-// their words into the frame.
+// The coordinates of a batch's pixels, with room for a pack's worth of
+// copies of the last one.
+template <int kLanes>
+struct PixelList {
+  alignas(64) std::int32_t x[kBatchPixels + kLanes];
+  alignas(64) std::int32_t y[kBatchPixels + kLanes];
+  int count = 0;
+};
+
+// Traces the pixels of the list and writes their words into the frame.
 template <class Pack>
-VELMORA_STAGE_PASS void trace_batch(const SceneView& scene, const int* xs, const int* ys, int pixel_count,
-                 unsigned int* pixels, int width, int height) {
+VELMORA_STAGE_PASS void trace_batch(const SceneView& scene, PixelList<lanes::LaneTypes<Pack>::width>& list,
+                                    unsigned int* pixels, int width, int height) {
   constexpr int kLanes = lanes::LaneTypes<Pack>::width;
   using Int = lanes::Int<Pack>;
-  alignas(64) std::int32_t x_list[kBatchPixels + kLanes];
-  alignas(64) std::int32_t y_list[kBatchPixels + kLanes];
-  std::copy(xs, xs + pixel_count, x_list);
-  std::copy(ys, ys + pixel_count, y_list);
-  std::fill(x_list + pixel_count, x_list + kBatchPixels + kLanes, xs[pixel_count - 1]);
-  std::fill(y_list + pixel_count, y_list + kBatchPixels + kLanes, ys[pixel_count - 1]);
+  const int pixel_count = list.count;
+  const std::int32_t* x_list = list.x;
+  const std::int32_t* y_list = list.y;
+  for (int i = pixel_count; i < pixel_count + kLanes; ++i) {
+    list.x[i] = list.x[pixel_count - 1];
+    list.y[i] = list.y[pixel_count - 1];
+  }
 
   // Stage: camera rays.
   RayQueue<kLanes> q;
@@ -295,23 +304,25 @@ template <class Pack>
 void trace_block_in_stages(const SceneView& scene, unsigned int* pixels, int width, int height,
                            int block_x, int block_y, int block_w, int block_h, int tile_w,
                            int tile_h) {
-  int xs[kBatchPixels], ys[kBatchPixels];
-  int n = 0;
+  constexpr int kLanes = lanes::LaneTypes<Pack>::width;
+  PixelList<kLanes> list;
   for (int ty = 0; ty < block_h; ty += tile_h) {
     for (int tx = 0; tx < block_w; tx += tile_w) {
-      for (int y = ty; y < std::min(ty + tile_h, block_h); ++y) {
-        for (int x = tx; x < std::min(tx + tile_w, block_w); ++x) {
-          xs[n] = block_x + x;
-          ys[n] = block_y + y;
-          if (++n == kBatchPixels) {
-            trace_batch<Pack>(scene, xs, ys, n, pixels, width, height);
-            n = 0;
+      const int y_end = std::min(ty + tile_h, block_h);
+      const int x_end = std::min(tx + tile_w, block_w);
+      for (int y = ty; y < y_end; ++y) {
+        for (int x = tx; x < x_end; ++x) {
+          list.x[list.count] = block_x + x;
+          list.y[list.count] = block_y + y;
+          if (++list.count == kBatchPixels) {
+            trace_batch<Pack>(scene, list, pixels, width, height);
+            list.count = 0;
           }
         }
       }
     }
   }
-  if (n > 0) trace_batch<Pack>(scene, xs, ys, n, pixels, width, height);
+  if (list.count > 0) trace_batch<Pack>(scene, list, pixels, width, height);
 }
 
 }  // namespace stage_trace
