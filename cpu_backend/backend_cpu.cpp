@@ -7,11 +7,11 @@
 BackendInfo backend_info() {
   BackendInfo info;
   info.device_name = first_device_name();
-  const bool simd = ray_trace_cpu_kernel() == CpuKernel::simd;
+  const CpuKernel kernel = ray_trace_cpu_kernel();
   info.backend = "cpu";
   info.threads = cpurt::thread_count();
-  info.lanes = simd ? ray_trace_simd_lanes() : 1;
-  info.kernel = simd ? "simd" : "scalar";
+  info.lanes = kernel == CpuKernel::scalar ? 1 : ray_trace_simd_lanes();
+  info.kernel = kernel == CpuKernel::scalar ? "scalar" : (kernel == CpuKernel::simd ? "simd" : "stages");
   return info;
 }
 
@@ -24,6 +24,8 @@ bool set_backend_threads(int n) {
 bool set_backend_kernel(const std::string& name) {
   if (name == "simd") {
     ray_trace_set_cpu_kernel(CpuKernel::simd);
+  } else if (name == "stages") {
+    ray_trace_set_cpu_kernel(CpuKernel::stages);
   } else if (name == "scalar") {
     ray_trace_set_cpu_kernel(CpuKernel::scalar);
   } else {

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "gpu/backend.h"
+#include "cpu_backend/stage_trace.h"
 #include "kernel/ray_trace.h"
 #include "kernel/trace.h"
 #include "scene/records.h"
@@ -18,9 +19,10 @@ std::atomic<CpuKernel> cpu_kernel{CpuKernel::simd};
 using Pack = lanes::NativePack;
 constexpr int kLanes = lanes::LaneTypes<Pack>::width;
 
-// Sub-tile of the block traced as one pack: 4 x 4 for 16 lanes, 4 x 2 for 8,
-// 2 x 2 for 4.  Square tiles keep neighbouring rays, and so their branches
-// through the bounce loop, together.
+// Sub-tile of the block traced as one pack (by the stage-by-stage path: whose
+// camera rays make one pack): 4 x 4 for 16 lanes, 4 x 2 for 8, 2 x 2 for 4.
+// Square tiles keep neighbouring rays, and so their branches through the
+// bounce loop and their table reads, together (8 x 2 measured no better).
 constexpr int kTileWidth = kLanes >= 8 ? 4 : 2;
 constexpr int kTileHeight = kLanes / kTileWidth;
 
@@ -38,9 +40,10 @@ SceneView scene_from_stores() {
   return scene;
 }
 
-// Both block routines inline the whole trace into one function: left to its
-// own judgement, GCC keeps the lane operations as calls and the packed trace
-// runs at half speed.
+// The whole-loop routines inline the whole trace into one function: left to
+// its own judgement, GCC keeps the lane operations as calls and the packed
+// trace runs at half speed.  (The stage-by-stage passes do the same, each
+// pass for itself.)
 __attribute__((flatten)) void trace_block_scalar(const SceneView& scene, unsigned int* pixels, int width, int height) {
   for (unsigned ty = 0; ty < blockDim.y; ++ty) {
     for (unsigned tx = 0; tx < blockDim.x; ++tx) {
@@ -73,14 +76,26 @@ __attribute__((flatten)) void trace_block_packed(const SceneView& scene, unsigne
   }
 }
 
+void trace_block_in_stages(const SceneView& scene, unsigned int* pixels, int width, int height) {
+  stage_trace::trace_block_in_stages<Pack>(scene, pixels, width, height, static_cast<int>(blockIdx.x * blockDim.x),
+                                           static_cast<int>(blockIdx.y * blockDim.y), static_cast<int>(blockDim.x),
+                                           static_cast<int>(blockDim.y), kTileWidth, kTileHeight);
+}
+
 }  // namespace
 
 void ray_trace(unsigned int* pixels, int width, int height) {
   const SceneView scene = scene_from_stores();
-  if (cpu_kernel.load(std::memory_order_relaxed) == CpuKernel::scalar) {
-    trace_block_scalar(scene, pixels, width, height);
-  } else {
-    trace_block_packed(scene, pixels, width, height);
+  switch (cpu_kernel.load(std::memory_order_relaxed)) {
+    case CpuKernel::scalar:
+      trace_block_scalar(scene, pixels, width, height);
+      break;
+    case CpuKernel::simd:
+      trace_block_packed(scene, pixels, width, height);
+      break;
+    case CpuKernel::stages:
+      trace_block_in_stages(scene, pixels, width, height);
+      break;
   }
 }
 

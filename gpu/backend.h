@@ -24,7 +24,7 @@ struct BackendInfo {
   std::string device_name;  // the CPU's model name, or the GPU's name ("" without a device)
   int threads;              // CPU threads running the blocks; 0 on the GPU
   int lanes;                // pixels traced per call of the trace on the CPU; 1 on the GPU
-  std::string kernel;       // "simd" or "scalar"
+  std::string kernel;       // "simd", "stages" or "scalar"
 };
 
 // The name of device 0 as the runtime reports it; "" without a device, and
@@ -43,6 +43,6 @@ BackendInfo backend_info();
 // changing nothing, for a negative n and on the GPU.
 bool set_backend_threads(int n);
 
-// Selects the CPU kernel path, "simd" or "scalar".  False, changing
+// Selects the CPU kernel path, "simd", "stages" or "scalar".  False, changing
 // nothing, for any other name and on the GPU.
 bool set_backend_kernel(const std::string& name);

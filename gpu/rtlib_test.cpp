@@ -121,7 +121,7 @@ TEST_F(RenderFrame, EqualsTheHostTraceWordForWord) {
     const TestScene scene(clock);
     scene.upload();
     const std::vector<std::uint32_t> want = scene.reference_frame(kWidth, kHeight);
-    for (const char* kernel : {"simd", "scalar"}) {
+    for (const char* kernel : {"simd", "stages", "scalar"}) {
       ASSERT_TRUE(set_backend_kernel(kernel));
       EXPECT_TRUE(same_frame(render(kWidth, kHeight), want, kWidth))
           << kernel << " kernel, clock " << (clock ? std::to_string(*clock) : "initial");

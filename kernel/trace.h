@@ -81,7 +81,7 @@ VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
   SphereLanes<Float> s;
   if constexpr (lanes::LaneTypes<Float>::width == 1) {
     const SphereData one = fetch_sphere(scene, index);
-    s.center = one.center;
+    s.center = broadcast<Float>(one.center);
     s.radius_sq = one.radius_sq;
   } else {
 #if !VELMORA_CUDA_BUILD
@@ -104,13 +104,18 @@ VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
 // negative, its centre lies behind the origin (b > 0) or the origin lies
 // inside it (c < 0).  The sphere named by record.sphere_index is skipped:
 // the previous ray's sphere, unless a lower-index sphere was stored first.
-// A search whose normal nobody reads (the shadow ray's) skips the normal.
+// The loop keeps only the nearest root's b + sqrt(disc) and the sphere's
+// index; the hit point and normal are made once, after it, from the same
+// values as a store inside the loop would have used, so they have the same
+// bits.  A search whose normal nobody reads (the shadow ray's) skips it.
 template <class Float, bool kWithNormal = true>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
   Float t_min = Float(kNoHit);
+  Float nearest_b_plus_s = Float(0.0f);
+  Mask stored = Mask(false);
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData sphere = fetch_sphere(scene, i);
     const Vec4T<Float> center = broadcast<Float>(sphere.center);
@@ -128,17 +133,22 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
     const Mask store = candidate && t < t_min;
     if (!lanes::any(store)) continue;
 
-    const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, b_plus_s));
-    record.point = select<Float>(store, point, record.point);
-    if constexpr (kWithNormal) {
-      Vec4T<Float> normal = vec_sub(point, center);
-      vec_normalize(normal);
-      record.normal = select<Float>(store, normal, record.normal);
-    }
+    nearest_b_plus_s = lanes::select(store, b_plus_s, nearest_b_plus_s);
     record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
     record.material = lanes::select(store, lanes::Byte<Float>(sphere.material), record.material);
-    record.hit = record.hit || store;
+    stored = stored || store;
     t_min = lanes::select(store, t, t_min);
+  }
+  if (lanes::any(stored)) {
+    const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, nearest_b_plus_s));
+    record.point = select<Float>(stored, point, record.point);
+    if constexpr (kWithNormal) {
+      const SphereLanes<Float> sphere = fetch_sphere<Float>(scene, record.sphere_index);
+      Vec4T<Float> normal = vec_sub(point, sphere.center);
+      vec_normalize(normal);
+      record.normal = select<Float>(stored, normal, record.normal);
+    }
+    record.hit = record.hit || stored;
   }
   return !(t_min == kNoHit);
 }
@@ -237,7 +247,58 @@ VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const SceneView& scene,
   return next;
 }
 
-// The colour word of pixel (x, y) of a width x height frame.
+// The stages of one bounce, each a function of its own so that the CPU
+// back-end can run them as separate passes over queues of rays (each pass
+// then holds only its own working set), while a CUDA thread calls them in
+// turn for its one pixel:
+//   find_nearest_hit   the ray's nearest sphere
+//   in_shadow          whether the hit sees the light
+//   hit_color          its colour, before the ray's weight
+//   continue_ray       the reflected or refracted ray that follows
+
+// The colour a hit adds before weighting: the point light's shading where
+// `lit`; a point in shadow gets no light at all, not even the ambient term.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
+                                           const Vec4T<Float>& light,
+                                           const MaterialLanes<Float>& m,
+                                           const lanes::Mask<Float>& lit) {
+  Vec4T<Float> color(Float(0.0f), Float(0.0f), Float(0.0f));
+  if (lanes::any(lit)) color = select<Float>(lit, shade_point_light(hit, light, m), color);
+  return color;
+}
+
+// Where `active`, turns `ray` into the ray that follows the hit and scales
+// its weight; returns the lanes that go on.  A surface that both reflects
+// and transmits only reflects; one that does neither ends the ray.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const SceneView& scene, RayT<Float>& ray,
+                                                    Float& weight,
+                                                    const HitRecordT<Float>& trace_hit,
+                                                    const MaterialLanes<Float>& m,
+                                                    const lanes::Mask<Float>& active) {
+  using Mask = lanes::Mask<Float>;
+  const Mask reflects = active && m.reflection > kEpsilon;
+  const Mask transmits = active && !reflects && m.transparency > kEpsilon;
+  if (lanes::any(reflects)) {
+    weight = lanes::select(reflects, weight * m.reflection, weight);
+    const Vec4T<Float> direction = vec_reflect(ray.direction, trace_hit.normal);
+    ray.origin = select<Float>(reflects, trace_hit.point, ray.origin);
+    ray.direction = select<Float>(reflects, direction, ray.direction);
+  }
+  if (lanes::any(transmits)) {
+    const Float eta = 1.0f / m.refraction_index;
+    const RayT<Float> next = transparent_continuation(scene, ray, trace_hit, eta);
+    // Each transparent continuation takes the transparency twice.
+    weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
+    ray.origin = select<Float>(transmits, next.origin, ray.origin);
+    ray.direction = select<Float>(transmits, next.direction, ray.direction);
+  }
+  return reflects || transmits;
+}
+
+// The colour word of pixel (x, y) of a width x height frame: the stages in
+// turn, bounce after bounce, while any lane's ray goes on.
 template <class Float>
 VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes::Int<Float> x,
                                                    lanes::Int<Float> y, int width, int height) {
@@ -253,35 +314,13 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
     active = active && find_nearest_hit(scene, ray, trace_hit);
     if (!lanes::any(active)) break;
 
-    // A point in shadow gets no light at all, not even the ambient term.
-    const Vec4T<Float> P = trace_hit.point;
-    const Vec4T<Float> N = trace_hit.normal;
-    const Mask shadowed = in_shadow(scene, P, light, trace_hit);
+    const Mask shadowed = in_shadow(scene, trace_hit.point, light, trace_hit);
     const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
-    Vec4T<Float> color(Float(0.0f), Float(0.0f), Float(0.0f));
-    const Mask lit = active && !shadowed;
-    if (lanes::any(lit)) color = select<Float>(lit, shade_point_light(trace_hit, light, m), color);
+    const Vec4T<Float> color = hit_color(trace_hit, light, m, active && !shadowed);
     color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
 
     if (depth == kLastRay) break;
-
-    // A surface that both reflects and transmits only reflects.
-    const Mask reflects = active && m.reflection > kEpsilon;
-    const Mask transmits = active && !reflects && m.transparency > kEpsilon;
-    if (lanes::any(reflects)) {
-      weight = lanes::select(reflects, weight * m.reflection, weight);
-      ray.origin = select<Float>(reflects, P, ray.origin);
-      ray.direction = select<Float>(reflects, vec_reflect(ray.direction, N), ray.direction);
-    }
-    if (lanes::any(transmits)) {
-      const Float eta = 1.0f / m.refraction_index;
-      const RayT<Float> next = transparent_continuation(scene, ray, trace_hit, eta);
-      // Each transparent continuation takes the transparency twice.
-      weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
-      ray.origin = select<Float>(transmits, next.origin, ray.origin);
-      ray.direction = select<Float>(transmits, next.direction, ray.direction);
-    }
-    active = reflects || transmits;
+    active = continue_ray(scene, ray, weight, trace_hit, m, active);
   }
   return pack_pixel(color_sum);
 }

@@ -105,7 +105,8 @@ BenchResult run_benchmark(FrameRenderer& renderer, const BenchPlan& plan) {
 }
 
 std::vector<CompareConfig> standard_comparison(int all_threads) {
-  return {{"scalar", 1}, {"scalar", all_threads}, {"simd", 1}, {"simd", all_threads}};
+  return {{"scalar", 1},         {"scalar", all_threads}, {"simd", 1},
+          {"simd", all_threads}, {"stages", 1},           {"stages", all_threads}};
 }
 
 std::vector<CompareRow> run_comparison(FrameRenderer& renderer, const BenchPlan& plan,

@@ -97,7 +97,7 @@ class UsageFormatter : public CLI::Formatter {
            "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
-           "each with [--size WxH] [--threads N] [--kernel simd|scalar] (--compare: --size only)\n";
+           "each with [--size WxH] [--threads N] [--kernel simd|stages|scalar] (--compare: --size only)\n";
   }
 };
 
@@ -221,7 +221,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
   CLI::Option* json = app.add_flag("--json", o.json, "print the result as one JSON object")->group(bench);
   CLI::Option* compare =
       app.add_flag("--compare", o.compare,
-                   "scalar and simd kernels, each on 1 thread and on all cores, measured in turn "
+                   "scalar, simd and stages kernels, each on 1 thread and on all cores, measured in turn "
                    "within one run, with their ratios (S seconds each)")
           ->group(bench);
 
@@ -230,9 +230,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
       ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
-  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default) or scalar (one pixel per call)")
-      ->type_name("simd|scalar")
-      ->check(reworded(CLI::IsMember({"simd", "scalar"}), "is not a kernel (simd or scalar)").description(""))
+  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default), stages (packs of live rays, stage by stage) or scalar (one pixel per call)")
+      ->type_name("simd|stages|scalar")
+      ->check(reworded(CLI::IsMember({"simd", "stages", "scalar"}), "is not a kernel (simd, stages or scalar)").description(""))
       ->group(backend);
 
   std::vector<std::string> size_texts;

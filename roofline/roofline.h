@@ -1,0 +1,49 @@
+// The frame's roofline on this machine: how much arithmetic the trace does
+// for one frame, counted by running it over the counting lane type, and how
+// fast this CPU retires that arithmetic at the build's vector width,
+// measured by a short micro-benchmark.  Together they give the least time a
+// frame can take here, whatever the code around the arithmetic does.
+#pragma once
+
+#include <string>
+
+#include "kernel/trace.h"
+#include "lanes/counting_lanes.h"
+
+namespace roofline {
+
+// The operations of tracing every pixel of a width x height frame, as the
+// scalar trace does them (rays that have ended do no work).
+lanes::OpCounts count_frame_ops(const SceneView& scene, int width, int height);
+
+// Nanoseconds per lane of each kind of operation on one thread, when
+// independent operations follow each other at the build's native width.
+struct Throughput {
+  int lanes = 1;
+  double division_ns = 0.0;
+  double square_root_ns = 0.0;
+  double power_ns = 0.0;
+  double other_ns = 0.0;  // an even mix of multiplications and additions
+};
+
+// Runs for a few tens of milliseconds; takes the best of a few repeats.
+Throughput measure_throughput();
+
+// Divisions and square roots share the divider; powers (a few dozen
+// multiply-adds each) and the other operations share the float pipes.  The
+// two run side by side, so the frame can go no faster than the busier one.
+struct FrameLimit {
+  double divider_ms = 0.0;
+  double pipes_ms = 0.0;
+  double limit_ms = 0.0;  // the larger of the two, spread over the threads
+  const char* bound = "";  // "divider" or "float pipes"
+};
+
+FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads);
+
+// One line for people: the counts, the limit, and how far `measured_ms` is
+// from it.
+std::string roofline_text(const lanes::OpCounts& ops, const Throughput& speed,
+                          const FrameLimit& limit, double measured_ms);
+
+}  // namespace roofline
