@@ -25,8 +25,8 @@ struct HostScene {
   }
 
   // Copies records as the uploads copy them: byte for byte from record 0.
-  void set_spheres(const Sphere* spheres, int count) {
-    std::memcpy(texels, spheres, static_cast<std::size_t>(count) * sizeof(Sphere));
+  void set_spheres(const Sphere* records, int count) {
+    std::memcpy(texels, records, static_cast<std::size_t>(count) * sizeof(Sphere));
   }
   void set_materials(const Material* records, int count) {
     std::memcpy(static_cast<void*>(materials), records,

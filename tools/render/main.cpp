@@ -14,12 +14,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "gpu/backend.h"
-#include "kernel/host_scene.h"
-#include "roofline/roofline.h"
-#include "scene/animation.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
 #include "tools/render/frame_image.h"
@@ -29,6 +24,7 @@
 #include "tools/render/output_file.h"
 #include "tools/render/progress_bar.h"
 #include "tools/render/render_scene.h"
+#include "tools/render/roofline_report.h"
 
 namespace {
 
@@ -138,45 +134,6 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
-// The frame's roofline on `threads` threads: the operations of the first
-// frame the benchmark renders, at this CPU's measured speed.
-struct Roofline {
-  lanes::OpCounts ops;
-  roofline::Throughput speed;
-  roofline::FrameLimit limit;
-};
-
-Roofline frame_roofline(const BenchPlan& plan, FrameSize size, int threads) {
-  const SceneRecords records = scene_at_clock(advance_clock(kStartClock, kAnimationSpeed, plan.rate));
-  HostScene scene;
-  scene.set_spheres(records.spheres, kInitialSphereCount);
-  scene.set_materials(records.materials, kInitialMaterialCount);
-  scene.light_position = records.lights[0].position;
-  Roofline r{roofline::count_frame_ops(scene.view(), size.width, size.height),
-             roofline::measure_throughput(), {}};
-  r.limit = roofline::frame_limit(r.ops, r.speed, threads);
-  return r;
-}
-
-// The report with the roofline: a line of text, or keys added to the JSON.
-void print_with_roofline(const std::string& report, bool json, const Roofline& r, double measured_ms) {
-  if (!json) {
-    std::printf("%s%s", report.c_str(), roofline::roofline_text(r.ops, r.speed, r.limit, measured_ms).c_str());
-    return;
-  }
-  nlohmann::ordered_json j = nlohmann::ordered_json::parse(report);
-  j["roofline_ms"] = r.limit.limit_ms;
-  j["roofline_bound"] = r.limit.bound;
-  j["roofline_ratio"] = measured_ms / r.limit.limit_ms;
-  j["frame_ops"] = {{"divisions", r.ops.divisions}, {"square_roots", r.ops.square_roots},
-                    {"powers", r.ops.powers}, {"other", r.ops.other}};
-  j["ns_per_lane"] = {{"division", r.speed.division_ns}, {"square_root", r.speed.square_root_ns},
-                      {"power", r.speed.power_ns}, {"other", r.speed.other_ns}};
-  j["roofline_divider_ms"] = r.limit.divider_ms / backend_info().threads;
-  j["roofline_pipes_ms"] = r.limit.pipes_ms / backend_info().threads;
-  std::printf("%s\n", j.dump().c_str());
-}
-
 int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
   if (backend_info().backend != "cpu") {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
@@ -195,9 +152,10 @@ int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
   for (const CompareRow& row : rows) {
     if (row.config.threads == backend.threads) fastest_ms = std::min(fastest_ms, row.result.frame_ms.median);
   }
-  print_with_roofline(o.json ? compare_report_json(rows, backend, plan, renderer.size())
-                             : compare_report_text(rows, backend, renderer.size()),
-                      o.json, frame_roofline(plan, renderer.size(), backend.threads), fastest_ms);
+  const std::string report = o.json ? compare_report_json(rows, backend, plan, renderer.size())
+                                    : compare_report_text(rows, backend, renderer.size());
+  std::fputs(with_frame_roofline(report, o.json, plan, renderer.size(), backend.threads, fastest_ms).c_str(),
+             stdout);
   return 0;
 }
 
@@ -214,10 +172,12 @@ int run_bench(const RenderOptions& o) {
   for (std::size_t i = 0; i < results.size(); ++i) rows.push_back({o.sizes[i], results[i]});
   const BackendInfo backend = backend_info();
   if (rows.size() == 1) {
-    print_with_roofline(o.json ? bench_report_json(rows[0].result, backend, plan, rows[0].size)
-                               : bench_report_text(rows[0].result, backend, rows[0].size),
-                        o.json, frame_roofline(plan, rows[0].size, backend.threads),
-                        rows[0].result.frame_ms.median);
+    const std::string report = o.json ? bench_report_json(rows[0].result, backend, plan, rows[0].size)
+                                      : bench_report_text(rows[0].result, backend, rows[0].size);
+    std::fputs(with_frame_roofline(report, o.json, plan, rows[0].size, backend.threads,
+                                   rows[0].result.frame_ms.median)
+                   .c_str(),
+               stdout);
   } else {
     const std::string report =
         o.json ? sizes_report_json(rows, backend, plan) + "\n" : sizes_report_text(rows, backend);
