@@ -5,6 +5,7 @@
 #include "cpu_backend/block_trace.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "gpu/backend.h"
 #include "cpu_backend/stage_trace.h"
@@ -45,11 +46,12 @@ SceneView scene_from_stores() {
 // trace runs at half speed.  (The stage-by-stage passes do the same, each
 // pass for itself.)
 __attribute__((flatten)) void trace_block_scalar(const SceneView& scene, unsigned int* pixels, int width, int height) {
+  const TracedSpheres spheres = traced_spheres(scene);
   for (unsigned ty = 0; ty < blockDim.y; ++ty) {
     for (unsigned tx = 0; tx < blockDim.x; ++tx) {
       const int x = static_cast<int>(blockIdx.x * blockDim.x + tx);
       const int y = static_cast<int>(blockIdx.y * blockDim.y + ty);
-      pixels[y * width + x] = trace_pixel<float>(scene, x, y, width, height);
+      pixels[y * width + x] = trace_pixel<float>(scene, spheres, x, y, width, height);
     }
   }
 }
@@ -60,6 +62,7 @@ __attribute__((flatten)) void trace_block_packed(const SceneView& scene, unsigne
   const int block_y = static_cast<int>(blockIdx.y * blockDim.y);
   const int block_w = static_cast<int>(blockDim.x);
   const int block_h = static_cast<int>(blockDim.y);
+  const TracedSpheres spheres = traced_spheres(scene);
   for (int ty = 0; ty < block_h; ty += kTileHeight) {
     for (int tx = 0; tx < block_w; tx += kTileWidth) {
       // Lanes that fall outside a block whose size is not a multiple of the
@@ -68,7 +71,16 @@ __attribute__((flatten)) void trace_block_packed(const SceneView& scene, unsigne
       const Int lane_y([&](auto i) { return ty + static_cast<int>(i) / kTileWidth; });
       const Int x = block_x + lanes::stdx::min(lane_x, Int(block_w - 1));
       const Int y = block_y + lanes::stdx::min(lane_y, Int(block_h - 1));
-      const auto words = trace_pixel<Pack>(scene, x, y, width, height);
+      alignas(64) unsigned int words[kLanes];
+      trace_pixel<Pack>(scene, spheres, x, y, width, height).copy_to(words, lanes::stdx::vector_aligned);
+      if (tx + kTileWidth <= block_w && ty + kTileHeight <= block_h) {
+        // A whole tile: its rows go to the frame as they are.
+        for (int row = 0; row < kTileHeight; ++row) {
+          std::memcpy(&pixels[(block_y + ty + row) * width + block_x + tx], &words[row * kTileWidth],
+                      sizeof(unsigned int) * kTileWidth);
+        }
+        continue;
+      }
       for (int i = 0; i < kLanes; ++i) {
         if (lane_x[i] < block_w && lane_y[i] < block_h) pixels[y[i] * width + x[i]] = words[i];
       }

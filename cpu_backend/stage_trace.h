@@ -180,12 +180,12 @@ inline Pack flag(const lanes::Mask<Pack>& mask) {
 
 // Stage: the nearest hit of every queued ray; rays that miss leave.
 template <class Pack, int kLanes>
-VELMORA_STAGE_PASS void nearest_hit_pass(const SceneView& scene, RayQueue<kLanes>& q) {
+VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres& spheres, RayQueue<kLanes>& q) {
   for (int i = 0; i < q.count; i += kLanes) {
     const RayT<Pack> ray = load_ray<Pack>(q, i);
     HitRecordT<Pack> hit;
     hit.sphere_index = load<Pack>(&q.field[kSphere][i]);
-    const lanes::Mask<Pack> found = find_nearest_hit(scene, ray, hit);
+    const lanes::Mask<Pack> found = find_nearest_hit(spheres, ray, hit);
     store(hit.point.x, &q.field[kPointX][i]);
     store(hit.point.y, &q.field[kPointY][i]);
     store(hit.point.z, &q.field[kPointZ][i]);
@@ -211,12 +211,12 @@ struct ColorSums {
 // weighted colours go to the pixels' sums; rays whose surface neither
 // reflects nor transmits leave, and after the last bounce all do.
 template <class Pack, int kLanes>
-VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const Vec4T<Pack>& light, RayQueue<kLanes>& q,
-                                 ColorSums& sums, bool last) {
+VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const TracedSpheres& spheres, const Vec4T<Pack>& light,
+                                 RayQueue<kLanes>& q, ColorSums& sums, bool last) {
   alignas(64) float added[3][RayQueue<kLanes>::kSlots];
   for (int i = 0; i < q.count; i += kLanes) {
     const HitRecordT<Pack> hit = load_hit<Pack>(q, i);
-    const lanes::Mask<Pack> lit = !in_shadow(scene, hit.point, light, hit);
+    const lanes::Mask<Pack> lit = !in_shadow(spheres, hit.point, light, hit);
     const MaterialLanes<Pack> m = load_material<Pack>(scene.materials, hit.material);
     Pack weight = load<Pack>(&q.field[kWeight][i]);
     const Vec4T<Pack> weighted = vec_scale(hit_color(hit, light, m, lit), weight);
@@ -225,7 +225,7 @@ VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const Vec4T<Pack>& ligh
     store(weighted.z, &added[2][i]);
     if (last) continue;
     RayT<Pack> ray = load_ray<Pack>(q, i);
-    const lanes::Mask<Pack> goes_on = continue_ray(scene, ray, weight, hit, m, lanes::Mask<Pack>(true));
+    const lanes::Mask<Pack> goes_on = continue_ray(spheres, ray, weight, hit, m, lanes::Mask<Pack>(true));
     store_ray(ray, q, i);
     store(weight, &q.field[kWeight][i]);
     store(flag<Pack>(goes_on), &q.keep[i]);
@@ -279,10 +279,11 @@ VELMORA_STAGE_PASS void trace_batch(const SceneView& scene, PixelList<lanes::Lan
   q.count = pixel_count;
 
   const Vec4T<Pack> light = broadcast<Pack>(scene.light_position);
+  const TracedSpheres spheres = traced_spheres(scene);
   for (int depth = 0;; ++depth) {
-    nearest_hit_pass<Pack>(scene, q);
+    nearest_hit_pass<Pack>(spheres, q);
     if (q.count == 0) break;
-    hit_pass<Pack>(scene, light, q, sums, depth == kLastRay);
+    hit_pass<Pack>(scene, spheres, light, q, sums, depth == kLastRay);
     if (depth == kLastRay || q.count == 0) break;
   }
 

@@ -68,6 +68,19 @@ VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
   return s;
 }
 
+// The spheres the search tests, read from the store once per pixel (or
+// pack of pixels) rather than once per search: a pixel searches up to seven
+// times (four rays and three shadow rays).
+struct TracedSpheres {
+  SphereData sphere[kTracedSpheres];
+};
+
+VELMORA_HOST_DEVICE TracedSpheres traced_spheres(const SceneView& scene) {
+  TracedSpheres spheres;
+  for (int i = 0; i < kTracedSpheres; ++i) spheres.sphere[i] = fetch_sphere(scene, i);
+  return spheres;
+}
+
 // Centre and radius squared of a per-lane sphere index.
 template <class Float>
 struct SphereLanes {
@@ -76,25 +89,38 @@ struct SphereLanes {
 };
 
 template <class Float>
-VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
-                                                    const lanes::Index<Float>& index) {
-  SphereLanes<Float> s;
-  if constexpr (lanes::LaneTypes<Float>::width == 1) {
-    const SphereData one = fetch_sphere(scene, index);
-    s.center = broadcast<Float>(one.center);
-    s.radius_sq = one.radius_sq;
-  } else {
-#if !VELMORA_CUDA_BUILD
-    // Sphere i is 8 words from sphere i - 1; clamping the sphere index to
-    // the store clamps both of its texels.
-    const float last = static_cast<float>(scene.sphere_texel_count / 2 - 1);
-    const Float i = lanes::clamp(index, Float(0.0f), Float(last));
-    const float* words = reinterpret_cast<const float*>(scene.sphere_texels);
-    constexpr int stride = sizeof(Sphere) / sizeof(float);
-    s.center = Vec4T<Float>(lanes::gather(words + 0, i, stride), lanes::gather(words + 1, i, stride),
-                            lanes::gather(words + 2, i, stride));
-    s.radius_sq = lanes::gather(words + 5, i, stride);
-#endif
+VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const SphereData& sphere) {
+  return SphereLanes<Float>{broadcast<Float>(sphere.center), Float(sphere.radius_sq)};
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
+                                              const SphereLanes<Float>& if_true,
+                                              const SphereLanes<Float>& if_false) {
+  return SphereLanes<Float>{select<Float>(mask, if_true.center, if_false.center),
+                            lanes::select(mask, if_true.radius_sq, if_false.radius_sq)};
+}
+
+// The sphere each lane's index names, for the lanes of `wanted` (the others
+// get one of those).  An index outside the traced spheres is clamped to them.
+// Neighbouring lanes mostly name the same sphere, so the first lane's sphere
+// is read and broadcast, and only lanes that name another read theirs, once
+// for each distinct index.
+template <class Float>
+VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& spheres,
+                                                    const lanes::Index<Float>& index,
+                                                    const lanes::Mask<Float>& wanted) {
+  const auto traced = [&](int i) {
+    return sphere_lanes<Float>(spheres.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]);
+  };
+  const auto first = lanes::first_lane(index);
+  SphereLanes<Float> s = traced(static_cast<int>(first));
+  lanes::Mask<Float> rest = wanted && !(index == first);
+  while (lanes::any(rest)) {
+    const auto next = lanes::first_set_lane(index, rest);
+    const lanes::Mask<Float> here = index == next;
+    s = select<Float>(here, traced(static_cast<int>(next)), s);
+    rest = rest && !here;
   }
   return s;
 }
@@ -109,15 +135,16 @@ VELMORA_HOST_DEVICE SphereLanes<Float> fetch_sphere(const SceneView& scene,
 // values as a store inside the loop would have used, so they have the same
 // bits.  A search whose normal nobody reads (the shadow ray's) skips it.
 template <class Float, bool kWithNormal = true>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& spheres,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
   Float t_min = Float(kNoHit);
   Float nearest_b_plus_s = Float(0.0f);
+  Vec4T<Float> nearest_center;  // for the normal: kept along rather than looked up after
   Mask stored = Mask(false);
   for (int i = 0; i < kTracedSpheres; ++i) {
-    const SphereData sphere = fetch_sphere(scene, i);
+    const SphereData& sphere = spheres.sphere[i];
     const Vec4T<Float> center = broadcast<Float>(sphere.center);
     const Vec4T<Float> oc = vec_sub(ray.origin, center);
     const Float b = vec_dot(oc, ray.direction);
@@ -136,6 +163,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
     nearest_b_plus_s = lanes::select(store, b_plus_s, nearest_b_plus_s);
     record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
     record.material = lanes::select(store, lanes::Byte<Float>(sphere.material), record.material);
+    if constexpr (kWithNormal) nearest_center = select<Float>(store, center, nearest_center);
     stored = stored || store;
     t_min = lanes::select(store, t, t_min);
   }
@@ -143,8 +171,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const SceneView& scene,
     const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, nearest_b_plus_s));
     record.point = select<Float>(stored, point, record.point);
     if constexpr (kWithNormal) {
-      const SphereLanes<Float> sphere = fetch_sphere<Float>(scene, record.sphere_index);
-      Vec4T<Float> normal = vec_sub(point, sphere.center);
+      Vec4T<Float> normal = vec_sub(point, nearest_center);
       vec_normalize(normal);
       record.normal = select<Float>(stored, normal, record.normal);
     }
@@ -168,14 +195,14 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 // The shadow ray's record starts afresh with trace_hit's sphere_index, so it
 // skips the sphere P lies on; nothing else of it outlives the search.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const SceneView& scene, const Vec4T<Float>& P,
+VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres& spheres, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
                                                  const HitRecordT<Float>& trace_hit) {
   HitRecordT<Float> shadow_hit;
   shadow_hit.sphere_index = trace_hit.sphere_index;
   const RayT<Float> shadow_ray = ray_between(P, L);
   const lanes::Mask<Float> blocked =
-      find_nearest_hit<Float, /*kWithNormal=*/false>(scene, shadow_ray, shadow_hit);
+      find_nearest_hit<Float, /*kWithNormal=*/false>(spheres, shadow_ray, shadow_hit);
   return blocked &&
          squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
 }
@@ -221,14 +248,14 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum)
 // ray thus starts just inside the sphere near the entry point; the search
 // never hits a sphere containing its origin, and skips this one anyway.
 template <class Float>
-VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const SceneView& scene,
+VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres& spheres,
                                                          const RayT<Float>& ray,
                                                          const HitRecordT<Float>& trace_hit,
                                                          const Float& eta) {
   RayT<Float> next = refract_ray(trace_hit.point, ray.direction, trace_hit.normal, eta);
   const lanes::Mask<Float> again = trace_hit.hit;
   if (lanes::any(again)) {
-    const SphereLanes<Float> sphere = fetch_sphere<Float>(scene, trace_hit.sphere_index);
+    const SphereLanes<Float> sphere = sphere_lanes<Float>(spheres, trace_hit.sphere_index, again);
     const Vec4T<Float> O = next.origin;
     const Vec4T<Float> T = next.direction;
     const Vec4T<Float> oc = vec_sub(O, sphere.center);
@@ -272,7 +299,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
 // its weight; returns the lanes that go on.  A surface that both reflects
 // and transmits only reflects; one that does neither ends the ray.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const SceneView& scene, RayT<Float>& ray,
+VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& spheres, RayT<Float>& ray,
                                                     Float& weight,
                                                     const HitRecordT<Float>& trace_hit,
                                                     const MaterialLanes<Float>& m,
@@ -288,7 +315,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const SceneView& scene, RayT
   }
   if (lanes::any(transmits)) {
     const Float eta = 1.0f / m.refraction_index;
-    const RayT<Float> next = transparent_continuation(scene, ray, trace_hit, eta);
+    const RayT<Float> next = transparent_continuation(spheres, ray, trace_hit, eta);
     // Each transparent continuation takes the transparency twice.
     weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
     ray.origin = select<Float>(transmits, next.origin, ray.origin);
@@ -298,10 +325,12 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const SceneView& scene, RayT
 }
 
 // The colour word of pixel (x, y) of a width x height frame: the stages in
-// turn, bounce after bounce, while any lane's ray goes on.
+// turn, bounce after bounce, while any lane's ray goes on.  `spheres` are
+// the scene's, read by the caller, which may trace many pixels with them.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes::Int<Float> x,
-                                                   lanes::Int<Float> y, int width, int height) {
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres& spheres,
+                                                   lanes::Int<Float> x, lanes::Int<Float> y, int width,
+                                                   int height) {
   using Mask = lanes::Mask<Float>;
   RayT<Float> ray = primary_ray<Float>(x, y, width, height);
   HitRecordT<Float> trace_hit;
@@ -311,16 +340,22 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes
   const Vec4T<Float> light = broadcast<Float>(scene.light_position);
 
   for (int depth = 0;; ++depth) {
-    active = active && find_nearest_hit(scene, ray, trace_hit);
+    active = active && find_nearest_hit(spheres, ray, trace_hit);
     if (!lanes::any(active)) break;
 
-    const Mask shadowed = in_shadow(scene, trace_hit.point, light, trace_hit);
+    const Mask shadowed = in_shadow(spheres, trace_hit.point, light, trace_hit);
     const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
     const Vec4T<Float> color = hit_color(trace_hit, light, m, active && !shadowed);
     color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
 
     if (depth == kLastRay) break;
-    active = continue_ray(scene, ray, weight, trace_hit, m, active);
+    active = continue_ray(spheres, ray, weight, trace_hit, m, active);
   }
   return pack_pixel(color_sum);
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes::Int<Float> x,
+                                                   lanes::Int<Float> y, int width, int height) {
+  return trace_pixel<Float>(scene, traced_spheres(scene), x, y, width, height);
 }

@@ -165,7 +165,7 @@ TEST(FindNearestHit, SphereTests) {
     SmallScene scene;
     scene.place(1, c.center, c.radius_sq, 2);
     HitRecord record;
-    EXPECT_EQ(find_nearest_hit(scene.view(), kDownMinusZ, record), c.hit);
+    EXPECT_EQ(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, record), c.hit);
     if (c.hit) {
       EXPECT_EQ(record.point.z, -4.0f);
       EXPECT_EQ(record.normal.z, 1.0f);
@@ -185,7 +185,7 @@ TEST(FindNearestHit, NearestWinsAndTiesKeepTheLowerIndex) {
   scene.place(2, Vec4(0, 0, -5), 1.0f, 0);
   scene.place(3, Vec4(0, 0, -5), 1.0f, 0);
   HitRecord record;
-  ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, record));
+  ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, record));
   EXPECT_EQ(record.sphere_index, 2);
 }
 
@@ -194,13 +194,13 @@ TEST(FindNearestHit, SkipsThePreviousSphereUnlessALowerOneWasStoredFirst) {
   scene.place(2, Vec4(0, 0, -5), 1.0f, 0);
   HitRecord record;
   record.sphere_index = 2;
-  EXPECT_FALSE(find_nearest_hit(scene.view(), kDownMinusZ, record));
+  EXPECT_FALSE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, record));
 
   // Sphere 0, farther along the ray, is stored first; sphere 2 is then
   // tested like any other and, being nearer, wins.
   scene.place(0, Vec4(0, 0, -9), 1.0f, 0);
   record.sphere_index = 2;
-  ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, record));
+  ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, record));
   EXPECT_EQ(record.sphere_index, 2);
   EXPECT_EQ(record.point.z, -4.0f);
 }
@@ -209,7 +209,7 @@ TEST(FindNearestHit, NaNRayFindsNothing) {
   SmallScene scene;
   scene.place(0, Vec4(0, 0, -5), 1.0f, 0);
   HitRecord record;
-  EXPECT_FALSE(find_nearest_hit(scene.view(), ray_from(Vec4(0, 0, 0), Vec4(kNaN, kNaN, kNaN)),
+  EXPECT_FALSE(find_nearest_hit(traced_spheres(scene.view()), ray_from(Vec4(0, 0, 0), Vec4(kNaN, kNaN, kNaN)),
                                 record));
 }
 
@@ -226,7 +226,7 @@ TEST(InShadow, ComparesDistancesFromTheLightWithTolerance) {
     SmallScene scene;
     scene.place(0, Vec4(0, 0, c.center_z), 1.0f, 0);
     const HitRecord trace_hit;
-    EXPECT_EQ(in_shadow(scene.view(), Vec4(0, 0, 0), Vec4(0, 0, -1), trace_hit), c.shadowed);
+    EXPECT_EQ(in_shadow(traced_spheres(scene.view()), Vec4(0, 0, 0), Vec4(0, 0, -1), trace_hit), c.shadowed);
   }
 }
 
@@ -234,10 +234,10 @@ TEST(InShadow, ShadowRayIgnoresThePointsOwnSphere) {
   SmallScene scene;
   scene.place(1, Vec4(0, 0, -5), 1.0f, 0);
   HitRecord trace_hit;
-  ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, trace_hit));
+  ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, trace_hit));
   // The light is behind the sphere: the shadow ray starts on sphere 1 and
   // would hit its far side, but sphere 1 is skipped.
-  EXPECT_FALSE(in_shadow(scene.view(), trace_hit.point, Vec4(0, 0, -10), trace_hit));
+  EXPECT_FALSE(in_shadow(traced_spheres(scene.view()), trace_hit.point, Vec4(0, 0, -10), trace_hit));
 }
 
 // The byte that pack_pixel makes of one channel value.
@@ -308,8 +308,8 @@ TEST(TracePixel, TransparentSphereHeadOn) {
 
   // The refracted ray itself: straight on, starting just inside the sphere.
   HitRecord hit;
-  ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, hit));
-  const Ray next = transparent_continuation(scene.view(), kDownMinusZ, hit, 1.0f / 1.05f);
+  ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, hit));
+  const Ray next = transparent_continuation(traced_spheres(scene.view()), kDownMinusZ, hit, 1.0f / 1.05f);
   EXPECT_NEAR(next.origin.z, -4.00001f, 1e-6f);
   EXPECT_EQ(next.direction.x, 0.0f);
   EXPECT_EQ(next.direction.z, -1.0f);
@@ -342,9 +342,9 @@ TEST(TracePixel, ShadowedPointGetsNoAmbientAndTransparentSpheresCastShadows) {
   scene.place(1, Vec4(0, 1.5f, -4.0f), 0.25f, 1);  // off the camera ray, on the shadow ray
   scene.light_at(Vec4(0, 4.5f, -2.0f));  // P -> L passes through the glass sphere
   HitRecord trace_hit;
-  ASSERT_TRUE(find_nearest_hit(scene.view(), kDownMinusZ, trace_hit));
+  ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, trace_hit));
   ASSERT_EQ(trace_hit.sphere_index, 0);
-  EXPECT_TRUE(in_shadow(scene.view(), trace_hit.point, Vec4(0, 4.5f, -2.0f), trace_hit));
+  EXPECT_TRUE(in_shadow(traced_spheres(scene.view()), trace_hit.point, Vec4(0, 4.5f, -2.0f), trace_hit));
   EXPECT_EQ(trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight) & 0xffffffu, 0u);
 }
 

@@ -125,4 +125,16 @@ VELMORA_HOST_DEVICE float gather(const float* base, std::int32_t index, int stri
   return base[index * stride];
 }
 
+// The value of the first lane, and of the first lane where `mask` is set;
+// one lane holds both whatever the mask.
+template <class T>
+VELMORA_HOST_DEVICE T first_lane(T v) {
+  return v;
+}
+
+template <class T>
+VELMORA_HOST_DEVICE T first_set_lane(T v, bool) {
+  return v;
+}
+
 }  // namespace lanes

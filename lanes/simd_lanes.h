@@ -121,6 +121,23 @@ VELMORA_LANE_OP stdx::simd<float, Abi> gather(const float* base, const stdx::sim
   return F([&](auto i) { return base[offset[i]]; });
 }
 
+// The value of the first lane, and of the first lane where `mask` is set
+// (which must have a lane set).
+template <class Abi>
+VELMORA_LANE_OP float first_lane(const stdx::simd<float, Abi>& v) {
+  return v[0];
+}
+
+template <class Abi>
+VELMORA_LANE_OP float first_set_lane(const stdx::simd<float, Abi>& v,
+                                     const typename stdx::simd<float, Abi>::mask_type& mask) {
+  // The mask keeps the lane in range for the compiler, which cannot know
+  // that a lane is set.
+  constexpr int kLanes = static_cast<int>(stdx::simd<float, Abi>::size());
+  static_assert((kLanes & (kLanes - 1)) == 0);
+  return v[stdx::find_first_set(mask) & (kLanes - 1)];
+}
+
 // Per-lane power through SLEEF's packed pow of the pack's width, the variant
 // whose use of fused multiply-adds matches the scalar call in lanes.h; other
 // widths go lane by lane through that scalar call.

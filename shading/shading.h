@@ -67,12 +67,19 @@ VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, Scalar<Float> 
   return Vec4T<Float>(v.x * s, v.y * s, v.z * s);
 }
 
-// i - 2(i.n)n at unit length, formed as (n*d)*(-2) + i; n is not normalised.
+// i - 2(i.n)n, formed as (n*d)*(-2) + i, before it is brought to unit
+// length; n is not normalised.
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float> vec_reflect(const Vec4T<Float>& i, const Vec4T<Float>& n) {
+VELMORA_HOST_DEVICE Vec4T<Float> vec_reflect_unnormalized(const Vec4T<Float>& i, const Vec4T<Float>& n) {
   const Float d = vec_dot(i, n);
   const Vec4T<Float> temp = vec_scale(vec_scale(n, d), Float(-2.0f));
-  Vec4T<Float> result = vec_add(temp, i);
+  return vec_add(temp, i);
+}
+
+// i - 2(i.n)n at unit length.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> vec_reflect(const Vec4T<Float>& i, const Vec4T<Float>& n) {
+  Vec4T<Float> result = vec_reflect_unnormalized(i, n);
   vec_normalize(result);
   return result;
 }
@@ -141,24 +148,54 @@ struct MaterialLanes {
   Float refraction_index;
 };
 
+// One material in every lane.
+template <class Float>
+VELMORA_HOST_DEVICE MaterialLanes<Float> material_lanes(const Material& r) {
+  MaterialLanes<Float> m;
+  m.color = Vec4T<Float>(Float(r.color.x), Float(r.color.y), Float(r.color.z));
+  m.ambient = Float(r.ambient);
+  m.diffuse = Float(r.diffuse);
+  m.specular = Float(r.specular);
+  m.shininess = Float(r.shininess);
+  m.reflection = Float(r.reflection);
+  m.transparency = Float(r.transparency);
+  m.refraction_index = Float(r.refraction_index);
+  return m;
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE MaterialLanes<Float> select(const lanes::Mask<Float>& mask,
+                                                const MaterialLanes<Float>& if_true,
+                                                const MaterialLanes<Float>& if_false) {
+  MaterialLanes<Float> m;
+  m.color = select<Float>(mask, if_true.color, if_false.color);
+  m.ambient = lanes::select(mask, if_true.ambient, if_false.ambient);
+  m.diffuse = lanes::select(mask, if_true.diffuse, if_false.diffuse);
+  m.specular = lanes::select(mask, if_true.specular, if_false.specular);
+  m.shininess = lanes::select(mask, if_true.shininess, if_false.shininess);
+  m.reflection = lanes::select(mask, if_true.reflection, if_false.reflection);
+  m.transparency = lanes::select(mask, if_true.transparency, if_false.transparency);
+  m.refraction_index = lanes::select(mask, if_true.refraction_index, if_false.refraction_index);
+  return m;
+}
+
 // Reads materials[index] for every lane.  The index is not checked: callers
-// keep it below the number of materials uploaded.
+// keep it below the number of materials uploaded.  Neighbouring pixels
+// mostly hit the same material, so the first lane's record is read whole
+// and broadcast, and only lanes that hold another index read theirs, once
+// for each distinct index.
 template <class Float>
 VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials,
                                                        lanes::Byte<Float> index) {
-  constexpr int stride = sizeof(Material) / sizeof(float);
-  const auto& i = index;
-  MaterialLanes<Float> m;
-  m.color.x = lanes::gather(&materials[0].color.x, i, stride);
-  m.color.y = lanes::gather(&materials[0].color.y, i, stride);
-  m.color.z = lanes::gather(&materials[0].color.z, i, stride);
-  m.ambient = lanes::gather(&materials[0].ambient, i, stride);
-  m.diffuse = lanes::gather(&materials[0].diffuse, i, stride);
-  m.specular = lanes::gather(&materials[0].specular, i, stride);
-  m.shininess = lanes::gather(&materials[0].shininess, i, stride);
-  m.reflection = lanes::gather(&materials[0].reflection, i, stride);
-  m.transparency = lanes::gather(&materials[0].transparency, i, stride);
-  m.refraction_index = lanes::gather(&materials[0].refraction_index, i, stride);
+  const auto first = lanes::first_lane(index);
+  MaterialLanes<Float> m = material_lanes<Float>(materials[static_cast<int>(first)]);
+  lanes::Mask<Float> rest = !(index == first);
+  while (lanes::any(rest)) {
+    const auto next = lanes::first_set_lane(index, rest);
+    const lanes::Mask<Float> here = index == next;
+    m = select<Float>(here, material_lanes<Float>(materials[static_cast<int>(next)]), m);
+    rest = rest && !here;
+  }
   return m;
 }
 
@@ -173,13 +210,38 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials
 // x + S rounds back to x exactly: the factor has the same bits either way.
 // An integer exponent is required because a negative base with a fractional
 // exponent gives NaN, which must still reach the sum.
+//
+// The test in two parts: the material's terms, and the base's bound.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> specular_terms_vanish(const Float& exponent, const Float& specular,
+                                                             const Float& ambient_plus_diffuse) {
+  return exponent >= 80.0f && exponent <= 16777216.0f && lanes::is_integer(exponent) &&
+         specular >= -2048.0f && specular <= 2048.0f && ambient_plus_diffuse >= 0.0625f;
+}
+
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> base_small(const Float& base) {
+  return base >= -0.7f && base <= 0.7f;
+}
+
 template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> specular_vanishes(const Float& base, const Float& exponent,
                                                          const Float& specular,
                                                          const Float& ambient_plus_diffuse) {
-  return base >= -0.7f && base <= 0.7f && exponent >= 80.0f && exponent <= 16777216.0f &&
-         lanes::is_integer(exponent) && specular >= -2048.0f && specular <= 2048.0f &&
-         ambient_plus_diffuse >= 0.0625f;
+  return base_small(base) && specular_terms_vanish(exponent, specular, ambient_plus_diffuse);
+}
+
+// Whether base_small is certain before r and the eye direction -P are
+// brought to unit length, which costs a square root and three divisions
+// each.  (r.P)^2 <= 0.45 |r|^2 |P|^2 bounds the cosine by 0.671; the
+// rounding of the normalised vectors and their dot product (a few ulps)
+// cannot lift that to 0.7.  Products outside [1e-30, 1e30], where underflow
+// or overflow would void the bound, and NaN leave the question open.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> base_surely_small(const Vec4T<Float>& r, const Vec4T<Float>& P) {
+  const Float rp = vec_dot(r, P);
+  const Float bound = 0.45f * (vec_dot(r, r) * vec_dot(P, P));
+  return bound >= 1e-30f && bound <= 1e30f && rp * rp <= bound;
 }
 
 // Colour with which a point light at `light_position` lights the hit:
@@ -189,29 +251,35 @@ template <class Float>
 VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
                                                    const Vec4T<Float>& light_position,
                                                    const MaterialLanes<Float>& m) {
+  using Mask = lanes::Mask<Float>;
   Vec4T<Float> l = vec_sub(light_position, hit.point);
   const Float d = vec_length(l);  // distance to the light, before l is normalised
   vec_div_assign(l, d);
-  Vec4T<Float> v = vec_scale(hit.point, Float(-1.0f));  // toward the eye at the origin
-  vec_normalize(v);
-  // l points away from the surface, so r points into it: the opposite of the
-  // mirror direction.  The base r.v is therefore -1 where the eye sees the
-  // light's mirror image, and the even exponents of this scene's materials
-  // make that the brightest highlight.
-  const Vec4T<Float> r = vec_reflect(l, hit.normal);
 
   const Float ambient = m.ambient;
   Float diffuse = vec_dot(hit.normal, l) * m.diffuse;
   Float specular = Float(0.0f);
   // The specular term exists only where the diffuse term is positive; a NaN
   // diffuse term (a light at the hit point) counts as not positive.
-  const lanes::Mask<Float> lit = diffuse > 0.0f;
+  const Mask lit = diffuse > 0.0f;
   if (lanes::any(lit)) {
-    const Float base = vec_dot(r, v);
-    const lanes::Mask<Float> needed =
-        lit && !specular_vanishes(base, m.shininess, m.specular, ambient + diffuse);
-    if (lanes::any(needed)) {
-      specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
+    // l points away from the surface, so r points into it: the opposite of
+    // the mirror direction.  The base r.v is therefore -1 where the eye sees
+    // the light's mirror image, and the even exponents of this scene's
+    // materials make that the brightest highlight.
+    const Vec4T<Float> r_unnormalized = vec_reflect_unnormalized(l, hit.normal);
+    const Mask terms_vanish = specular_terms_vanish(m.shininess, m.specular, ambient + diffuse);
+    const Mask open = lit && !(terms_vanish && base_surely_small(r_unnormalized, hit.point));
+    if (lanes::any(open)) {
+      Vec4T<Float> r = r_unnormalized;
+      vec_normalize(r);
+      Vec4T<Float> v = vec_scale(hit.point, Float(-1.0f));  // toward the eye at the origin
+      vec_normalize(v);
+      const Float base = vec_dot(r, v);
+      const Mask needed = lit && !(terms_vanish && base_small(base));
+      if (lanes::any(needed)) {
+        specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
+      }
     }
   }
   diffuse = lanes::select(lit, diffuse, Float(0.0f));
