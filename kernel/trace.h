@@ -76,9 +76,9 @@ struct TracedSpheres {
 };
 
 VELMORA_HOST_DEVICE TracedSpheres traced_spheres(const SceneView& scene) {
-  TracedSpheres spheres;
-  for (int i = 0; i < kTracedSpheres; ++i) spheres.sphere[i] = fetch_sphere(scene, i);
-  return spheres;
+  TracedSpheres traced;
+  for (int i = 0; i < kTracedSpheres; ++i) traced.sphere[i] = fetch_sphere(scene, i);
+  return traced;
 }
 
 // Centre and radius squared of a per-lane sphere index.
@@ -107,19 +107,19 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
 // is read and broadcast, and only lanes that name another read theirs, once
 // for each distinct index.
 template <class Float>
-VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& spheres,
+VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& traced,
                                                     const lanes::Index<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
-  const auto traced = [&](int i) {
-    return sphere_lanes<Float>(spheres.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]);
+  const auto lanes_of = [&](int i) {
+    return sphere_lanes<Float>(traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]);
   };
   const auto first = lanes::first_lane(index);
-  SphereLanes<Float> s = traced(static_cast<int>(first));
+  SphereLanes<Float> s = lanes_of(static_cast<int>(first));
   lanes::Mask<Float> rest = wanted && !(index == first);
   while (lanes::any(rest)) {
     const auto next = lanes::first_set_lane(index, rest);
     const lanes::Mask<Float> here = index == next;
-    s = select<Float>(here, traced(static_cast<int>(next)), s);
+    s = select<Float>(here, lanes_of(static_cast<int>(next)), s);
     rest = rest && !here;
   }
   return s;
@@ -135,7 +135,7 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& spheres
 // values as a store inside the loop would have used, so they have the same
 // bits.  A search whose normal nobody reads (the shadow ray's) skips it.
 template <class Float, bool kWithNormal = true>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& spheres,
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
@@ -144,7 +144,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& sph
   Vec4T<Float> nearest_center;  // for the normal: kept along rather than looked up after
   Mask stored = Mask(false);
   for (int i = 0; i < kTracedSpheres; ++i) {
-    const SphereData& sphere = spheres.sphere[i];
+    const SphereData& sphere = traced.sphere[i];
     const Vec4T<Float> center = broadcast<Float>(sphere.center);
     const Vec4T<Float> oc = vec_sub(ray.origin, center);
     const Float b = vec_dot(oc, ray.direction);
@@ -195,14 +195,14 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 // The shadow ray's record starts afresh with trace_hit's sphere_index, so it
 // skips the sphere P lies on; nothing else of it outlives the search.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres& spheres, const Vec4T<Float>& P,
+VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres& traced, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
                                                  const HitRecordT<Float>& trace_hit) {
   HitRecordT<Float> shadow_hit;
   shadow_hit.sphere_index = trace_hit.sphere_index;
   const RayT<Float> shadow_ray = ray_between(P, L);
   const lanes::Mask<Float> blocked =
-      find_nearest_hit<Float, /*kWithNormal=*/false>(spheres, shadow_ray, shadow_hit);
+      find_nearest_hit<Float, /*kWithNormal=*/false>(traced, shadow_ray, shadow_hit);
   return blocked &&
          squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
 }
@@ -248,14 +248,14 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum)
 // ray thus starts just inside the sphere near the entry point; the search
 // never hits a sphere containing its origin, and skips this one anyway.
 template <class Float>
-VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres& spheres,
+VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres& traced,
                                                          const RayT<Float>& ray,
                                                          const HitRecordT<Float>& trace_hit,
                                                          const Float& eta) {
   RayT<Float> next = refract_ray(trace_hit.point, ray.direction, trace_hit.normal, eta);
   const lanes::Mask<Float> again = trace_hit.hit;
   if (lanes::any(again)) {
-    const SphereLanes<Float> sphere = sphere_lanes<Float>(spheres, trace_hit.sphere_index, again);
+    const SphereLanes<Float> sphere = sphere_lanes<Float>(traced, trace_hit.sphere_index, again);
     const Vec4T<Float> O = next.origin;
     const Vec4T<Float> T = next.direction;
     const Vec4T<Float> oc = vec_sub(O, sphere.center);
@@ -299,7 +299,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
 // its weight; returns the lanes that go on.  A surface that both reflects
 // and transmits only reflects; one that does neither ends the ray.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& spheres, RayT<Float>& ray,
+VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& traced, RayT<Float>& ray,
                                                     Float& weight,
                                                     const HitRecordT<Float>& trace_hit,
                                                     const MaterialLanes<Float>& m,
@@ -315,7 +315,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& spheres
   }
   if (lanes::any(transmits)) {
     const Float eta = 1.0f / m.refraction_index;
-    const RayT<Float> next = transparent_continuation(spheres, ray, trace_hit, eta);
+    const RayT<Float> next = transparent_continuation(traced, ray, trace_hit, eta);
     // Each transparent continuation takes the transparency twice.
     weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
     ray.origin = select<Float>(transmits, next.origin, ray.origin);
@@ -325,10 +325,10 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& spheres
 }
 
 // The colour word of pixel (x, y) of a width x height frame: the stages in
-// turn, bounce after bounce, while any lane's ray goes on.  `spheres` are
+// turn, bounce after bounce, while any lane's ray goes on.  `traced` are
 // the scene's, read by the caller, which may trace many pixels with them.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres& spheres,
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres& traced,
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   using Mask = lanes::Mask<Float>;
@@ -340,16 +340,16 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
   const Vec4T<Float> light = broadcast<Float>(scene.light_position);
 
   for (int depth = 0;; ++depth) {
-    active = active && find_nearest_hit(spheres, ray, trace_hit);
+    active = active && find_nearest_hit(traced, ray, trace_hit);
     if (!lanes::any(active)) break;
 
-    const Mask shadowed = in_shadow(spheres, trace_hit.point, light, trace_hit);
+    const Mask shadowed = in_shadow(traced, trace_hit.point, light, trace_hit);
     const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
     const Vec4T<Float> color = hit_color(trace_hit, light, m, active && !shadowed);
     color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
 
     if (depth == kLastRay) break;
-    active = continue_ray(spheres, ray, weight, trace_hit, m, active);
+    active = continue_ray(traced, ray, weight, trace_hit, m, active);
   }
   return pack_pixel(color_sum);
 }

@@ -71,15 +71,9 @@ class Counted {
   float v_ = 0.0f;
 };
 
+// One lane, with the scalar instantiation's derived types.
 template <>
-struct LaneTypes<Counted> {
-  using Mask = bool;
-  using Int = std::int32_t;
-  using UInt = std::uint32_t;
-  using Index = std::int32_t;
-  using Byte = std::uint8_t;
-  static constexpr int width = 1;
-};
+struct LaneTypes<Counted> : LaneTypes<float> {};
 
 inline Counted sqrt(Counted v) {
   ++counted_ops.square_roots;
