@@ -139,34 +139,39 @@ inline void compact(RayQueue<kLanes>& q) {
   pad_tail<Pack>(q);
 }
 
+// A vector held in three consecutive fields from `x` on.
+template <class Pack, int kLanes>
+inline Vec4T<Pack> load_vec(const RayQueue<kLanes>& q, Field x, int i) {
+  return Vec4T<Pack>(load<Pack>(&q.field[x][i]), load<Pack>(&q.field[x + 1][i]), load<Pack>(&q.field[x + 2][i]));
+}
+
+template <class Pack, int kLanes>
+inline void store_vec(const Vec4T<Pack>& v, RayQueue<kLanes>& q, Field x, int i) {
+  store(v.x, &q.field[x][i]);
+  store(v.y, &q.field[x + 1][i]);
+  store(v.z, &q.field[x + 2][i]);
+}
+
 template <class Pack, int kLanes>
 inline RayT<Pack> load_ray(const RayQueue<kLanes>& q, int i) {
   RayT<Pack> ray;
-  ray.origin = Vec4T<Pack>(load<Pack>(&q.field[kOriginX][i]), load<Pack>(&q.field[kOriginY][i]),
-                           load<Pack>(&q.field[kOriginZ][i]));
-  ray.direction = Vec4T<Pack>(load<Pack>(&q.field[kDirX][i]), load<Pack>(&q.field[kDirY][i]),
-                              load<Pack>(&q.field[kDirZ][i]));
+  ray.origin = load_vec<Pack>(q, kOriginX, i);
+  ray.direction = load_vec<Pack>(q, kDirX, i);
   return ray;
 }
 
 template <class Pack, int kLanes>
 inline void store_ray(const RayT<Pack>& ray, RayQueue<kLanes>& q, int i) {
-  store(ray.origin.x, &q.field[kOriginX][i]);
-  store(ray.origin.y, &q.field[kOriginY][i]);
-  store(ray.origin.z, &q.field[kOriginZ][i]);
-  store(ray.direction.x, &q.field[kDirX][i]);
-  store(ray.direction.y, &q.field[kDirY][i]);
-  store(ray.direction.z, &q.field[kDirZ][i]);
+  store_vec(ray.origin, q, kOriginX, i);
+  store_vec(ray.direction, q, kDirX, i);
 }
 
 // The hit of a queued ray: every queued ray has hit something.
 template <class Pack, int kLanes>
 inline HitRecordT<Pack> load_hit(const RayQueue<kLanes>& q, int i) {
   HitRecordT<Pack> hit;
-  hit.point = Vec4T<Pack>(load<Pack>(&q.field[kPointX][i]), load<Pack>(&q.field[kPointY][i]),
-                          load<Pack>(&q.field[kPointZ][i]));
-  hit.normal = Vec4T<Pack>(load<Pack>(&q.field[kNormalX][i]), load<Pack>(&q.field[kNormalY][i]),
-                           load<Pack>(&q.field[kNormalZ][i]));
+  hit.point = load_vec<Pack>(q, kPointX, i);
+  hit.normal = load_vec<Pack>(q, kNormalX, i);
   hit.material = load<Pack>(&q.field[kMaterial][i]);
   hit.hit = lanes::Mask<Pack>(true);
   hit.sphere_index = load<Pack>(&q.field[kSphere][i]);
@@ -186,12 +191,8 @@ VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres& spheres, RayQueue<
     HitRecordT<Pack> hit;
     hit.sphere_index = load<Pack>(&q.field[kSphere][i]);
     const lanes::Mask<Pack> found = find_nearest_hit(spheres, ray, hit);
-    store(hit.point.x, &q.field[kPointX][i]);
-    store(hit.point.y, &q.field[kPointY][i]);
-    store(hit.point.z, &q.field[kPointZ][i]);
-    store(hit.normal.x, &q.field[kNormalX][i]);
-    store(hit.normal.y, &q.field[kNormalY][i]);
-    store(hit.normal.z, &q.field[kNormalZ][i]);
+    store_vec(hit.point, q, kPointX, i);
+    store_vec(hit.normal, q, kNormalX, i);
     store(hit.material, &q.field[kMaterial][i]);
     store(hit.sphere_index, &q.field[kSphere][i]);
     store(flag<Pack>(found), &q.keep[i]);

@@ -49,7 +49,7 @@ int render_single_frame(const RenderOptions& o) {
   OutputSet outputs(names);
 
   float clock = 0.0f;
-  SceneRecords scene = initial_scene_records();
+  SceneRecords scene = initial_scene();
   if (o.pose != FramePose::initial) {
     clock = o.pose == FramePose::clock ? o.clock : first_viewer_clock();
     scene = scene_at_clock(clock);
@@ -112,7 +112,7 @@ int render_animation(const RenderOptions& o) {
   std::optional<VideoDestination> video;
   if (!o.video_path.empty()) video.emplace(prepare_video(o.video_path, o.out_dir, o.frames));
 
-  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
+  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
     export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
@@ -139,7 +139,7 @@ int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
     return kExitBadUsage;
   }
-  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
+  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
   const auto apply = [](const CompareConfig& c) {
     set_backend_kernel(c.kernel);
     set_backend_threads(c.threads);
@@ -164,7 +164,7 @@ int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
 int run_bench(const RenderOptions& o) {
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
   if (o.compare) return run_comparison(o, plan);
-  HostLayerRenderer renderer(initial_scene_records(), o.sizes.front());
+  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
   const std::vector<BenchResult> results = measure_in_turns(
       renderer, plan, static_cast<int>(o.sizes.size()),
       [&](int i) { renderer.resize(o.sizes[static_cast<std::size_t>(i)]); });

@@ -215,7 +215,7 @@ TEST(RenderProgram, RawFramesEqualTheHostTrace) {
     SceneRecords scene;
   };
   const Case cases[] = {
-      {{"--initial"}, initial_scene_records()},
+      {{"--initial"}, initial_scene()},
       {{}, scene_at_clock(first_viewer_clock())},
       {{"--clock", "0"}, scene_at_clock(0.0f)},
       {{"--clock", "2.5", "--kernel", "scalar"}, scene_at_clock(2.5f)},
@@ -353,7 +353,7 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
 // frame.
 TEST(RenderProgram, StandardOutputAndFifosAreWrittenInPlace) {
   ScratchDir dir;
-  const std::vector<std::uint32_t> expected = host_trace(initial_scene_records());
+  const std::vector<std::uint32_t> expected = host_trace(initial_scene());
 
   const RunResult raw = run_render({"--initial", "--raw", "-"}, dir.path());
   ASSERT_EQ(raw.exit_code, 0) << raw.err;
@@ -806,7 +806,7 @@ TEST(RenderProgramSizes, BadSizesAreRefusedBeforeAnythingIsWritten) {
 // switch: every frame after a resize is whole, and lit by the materials.
 TEST(RenderProgramSizes, ResizedRendererMakesEachSizeWhole) {
   const SceneRecords scene = scene_at_clock(1.7f);
-  HostLayerRenderer renderer(initial_scene_records(), FrameSize{64, 48});
+  HostLayerRenderer renderer(initial_scene(), FrameSize{64, 48});
   for (const FrameSize size : {FrameSize{128, 96}, FrameSize{64, 48}, FrameSize{64, 48}, FrameSize{8, 16}}) {
     renderer.resize(size);
     ASSERT_EQ(renderer.size(), size);

@@ -17,9 +17,6 @@ namespace render_tool {
 // (scene/): the tool renders the frames the viewer would.
 inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
 
-using ::SceneRecords;
-using ::scene_at_clock;
-inline SceneRecords initial_scene_records() { return initial_scene(); }
 
 // The size of a frame the tool renders: the window's unless asked otherwise.
 struct FrameSize {

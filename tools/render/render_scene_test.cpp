@@ -8,7 +8,7 @@ namespace render_tool {
 namespace {
 
 TEST(RenderScene, InitialRecordsAreTheStartUpScene) {
-  const SceneRecords s = initial_scene_records();
+  const SceneRecords s = initial_scene();
   for (const Sphere& sphere : s.spheres) {
     EXPECT_EQ(sphere.center.w, 1.0f);
     for (std::uint8_t b : sphere.reserved) EXPECT_EQ(b, 0);
@@ -38,7 +38,7 @@ TEST(RenderScene, FirstViewerFramePosesTheMovingSpheres) {
   EXPECT_NEAR(s.spheres[3].center.y, 0.766636f, 1e-6f);
   EXPECT_EQ(s.spheres[3].center.z, -3.0f);
   // The other spheres stay where start-up put them.
-  const SceneRecords initial = initial_scene_records();
+  const SceneRecords initial = initial_scene();
   EXPECT_EQ(std::memcmp(&s.spheres[0], &initial.spheres[0], sizeof(Sphere)), 0);
   EXPECT_EQ(std::memcmp(&s.spheres[2], &initial.spheres[2], sizeof(Sphere)), 0);
 }
