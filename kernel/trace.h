@@ -81,16 +81,18 @@ VELMORA_HOST_DEVICE TracedSpheres traced_spheres(const SceneView& scene) {
   return traced;
 }
 
-// Centre and radius squared of a per-lane sphere index.
+// Centre, radius squared and material byte of a per-lane sphere index.
 template <class Float>
 struct SphereLanes {
   Vec4T<Float> center;
   Float radius_sq;
+  lanes::Byte<Float> material;
 };
 
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const SphereData& sphere) {
-  return SphereLanes<Float>{broadcast<Float>(sphere.center), Float(sphere.radius_sq)};
+  return SphereLanes<Float>{broadcast<Float>(sphere.center), Float(sphere.radius_sq),
+                            lanes::Byte<Float>(sphere.material)};
 }
 
 template <class Float>
@@ -98,7 +100,8 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
                                               const SphereLanes<Float>& if_true,
                                               const SphereLanes<Float>& if_false) {
   return SphereLanes<Float>{select<Float>(mask, if_true.center, if_false.center),
-                            lanes::select(mask, if_true.radius_sq, if_false.radius_sq)};
+                            lanes::select(mask, if_true.radius_sq, if_false.radius_sq),
+                            lanes::select(mask, if_true.material, if_false.material)};
 }
 
 // The sphere each lane's index names, for the lanes of `wanted` (the others
@@ -130,23 +133,24 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& traced,
 // negative, its centre lies behind the origin (b > 0) or the origin lies
 // inside it (c < 0).  The sphere named by record.sphere_index is skipped:
 // the previous ray's sphere, unless a lower-index sphere was stored first.
-// The loop keeps only the nearest root's b + sqrt(disc) and the sphere's
-// index; the hit point and normal are made once, after it, from the same
-// values as a store inside the loop would have used, so they have the same
-// bits.  A search whose normal nobody reads (the shadow ray's) skips it.
-template <class Float, bool kWithNormal = true>
+//
+// The sphere loop keeps only the nearest root t = -(b + sqrt(disc)) and the
+// sphere's index, so that its working set is the ray and those two (a packed
+// trace then keeps it in registers even where there are only 16).  The hit
+// point, normal and material are made once, after it, from the same values
+// as a store inside the loop would have used, so they have the same bits.
+// A search whose normal and material nobody reads (the shadow ray's) skips
+// them.  Where the search returns false the ray has ended and nothing reads
+// the record again, so point, normal and material are left undefined there.
+template <class Float, bool kWithSurface = true>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
   Float t_min = Float(kNoHit);
-  Float nearest_b_plus_s = Float(0.0f);
-  Vec4T<Float> nearest_center;  // for the normal: kept along rather than looked up after
-  Mask stored = Mask(false);
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData& sphere = traced.sphere[i];
-    const Vec4T<Float> center = broadcast<Float>(sphere.center);
-    const Vec4T<Float> oc = vec_sub(ray.origin, center);
+    const Vec4T<Float> oc = vec_sub(ray.origin, broadcast<Float>(sphere.center));
     const Float b = vec_dot(oc, ray.direction);
     const Float c = vec_dot(oc, oc) - sphere.radius_sq;
     const Float disc = b * b - c;
@@ -155,29 +159,28 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& tra
                            !(record.sphere_index == i);
     if (!lanes::any(candidate)) continue;
 
-    const Float b_plus_s = b + lanes::sqrt(disc);
-    const Float t = -b_plus_s;  // the nearer root
+    const Float t = -(b + lanes::sqrt(disc));  // the nearer root
     const Mask store = candidate && t < t_min;
     if (!lanes::any(store)) continue;
 
-    nearest_b_plus_s = lanes::select(store, b_plus_s, nearest_b_plus_s);
     record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
-    record.material = lanes::select(store, lanes::Byte<Float>(sphere.material), record.material);
-    if constexpr (kWithNormal) nearest_center = select<Float>(store, center, nearest_center);
-    stored = stored || store;
     t_min = lanes::select(store, t, t_min);
   }
+  // A stored t is below kNoHit, so the lanes that stored are those whose
+  // t_min moved.
+  const Mask stored = !(t_min == kNoHit);
   if (lanes::any(stored)) {
-    const Vec4T<Float> point = vec_sub(ray.origin, vec_scale(ray.direction, nearest_b_plus_s));
-    record.point = select<Float>(stored, point, record.point);
-    if constexpr (kWithNormal) {
-      Vec4T<Float> normal = vec_sub(point, nearest_center);
-      vec_normalize(normal);
-      record.normal = select<Float>(stored, normal, record.normal);
+    // -t_min is the stored b + sqrt(disc), bit for bit.
+    record.point = vec_sub(ray.origin, vec_scale(ray.direction, -t_min));
+    if constexpr (kWithSurface) {
+      const SphereLanes<Float> sphere = sphere_lanes<Float>(traced, record.sphere_index, stored);
+      record.normal = vec_sub(record.point, sphere.center);
+      vec_normalize(record.normal);
+      record.material = sphere.material;
     }
     record.hit = record.hit || stored;
   }
-  return !(t_min == kNoHit);
+  return stored;
 }
 
 // Squared distance, the x, y and z squares summed in that order.
@@ -202,7 +205,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres& traced, co
   shadow_hit.sphere_index = trace_hit.sphere_index;
   const RayT<Float> shadow_ray = ray_between(P, L);
   const lanes::Mask<Float> blocked =
-      find_nearest_hit<Float, /*kWithNormal=*/false>(traced, shadow_ray, shadow_hit);
+      find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit);
   return blocked &&
          squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
 }
