@@ -4,6 +4,7 @@
 //   VELMORA_HOST_DEVICE  a function callable from host code and from the kernel
 //   VELMORA_DEVICE_CODE  1 only in nvcc's device pass, 0 everywhere else
 //   VELMORA_CUDA_BUILD   1 when the translation unit is compiled by nvcc
+//   VELMORA_ROLLED_LOOP  before a loop that the CPU build keeps rolled
 //
 // For g++ the markings expand to nothing, so every shared header is ordinary
 // C++.  Where host and device need different code, the difference is an #if
@@ -22,4 +23,14 @@
 #define VELMORA_DEVICE_CODE 1
 #else
 #define VELMORA_DEVICE_CODE 0
+#endif
+
+// A short loop over packs whose body the CPU build keeps as a loop: unrolled
+// inside the flattened packed trace, its values outnumber the vector
+// registers and are kept on the stack instead; rolled, the loop's few values
+// stay in registers.  The GPU compiler unrolls as it sees fit.
+#if defined(__CUDACC__)
+#define VELMORA_ROLLED_LOOP
+#else
+#define VELMORA_ROLLED_LOOP _Pragma("GCC unroll 1")
 #endif

@@ -50,11 +50,16 @@ VELMORA_HOST_DEVICE SphereTexel fetch_texel(const SceneView& scene, int i) {
 #endif
 }
 
-// One sphere as the trace reads it: centre, radius squared, material byte.
+// One sphere as the trace reads it: centre, radius squared, material byte,
+// and the search's two terms that depend only on the ray's origin, made
+// once for the eye, where every camera ray starts: eye - centre, and its
+// squared length less the radius squared.
 struct SphereData {
   Vec4 center;
   float radius_sq;
   std::uint8_t material;
+  Vec4 eye_offset;
+  float eye_c;
 };
 
 VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
@@ -65,6 +70,10 @@ VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
                   lanes::float_from_bits(a.z));
   s.radius_sq = lanes::float_from_bits(b.y);
   s.material = static_cast<std::uint8_t>(b.z & 0xffu);
+  // The same operations the search performs on a ray from the eye, so the
+  // same bits.
+  s.eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), s.center);
+  s.eye_c = vec_dot(s.eye_offset, s.eye_offset) - s.radius_sq;
   return s;
 }
 
@@ -142,25 +151,29 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& traced,
 // A search whose normal and material nobody reads (the shadow ray's) skips
 // them.  Where the search returns false the ray has ended and nothing reads
 // the record again, so point, normal and material are left undefined there.
-template <class Float, bool kWithSurface = true>
+//
+// kFromEye says that every ray starts at the eye, as camera rays do, so the
+// terms that depend on the origin alone are the sphere's eye terms.
+template <class Float, bool kWithSurface = true, bool kFromEye = false>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
   Float t_min = Float(kNoHit);
+  VELMORA_ROLLED_LOOP
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData& sphere = traced.sphere[i];
-    const Vec4T<Float> oc = vec_sub(ray.origin, broadcast<Float>(sphere.center));
+    const Vec4T<Float> oc = kFromEye ? broadcast<Float>(sphere.eye_offset)
+                                     : vec_sub(ray.origin, broadcast<Float>(sphere.center));
     const Float b = vec_dot(oc, ray.direction);
-    const Float c = vec_dot(oc, oc) - sphere.radius_sq;
+    const Float c = kFromEye ? Float(sphere.eye_c) : vec_dot(oc, oc) - sphere.radius_sq;
     const Float disc = b * b - c;
-    // NaN passes these tests and is stopped by t < t_min below.
-    const Mask candidate = !(disc < 0.0f) && !(b > 0.0f) && !(c < 0.0f) &&
-                           !(record.sphere_index == i);
-    if (!lanes::any(candidate)) continue;
+    // NaN fails these tests and is stopped by t < t_min below.
+    const Mask missed = disc < 0.0f || b > 0.0f || c < 0.0f || record.sphere_index == i;
+    if (lanes::all(missed)) continue;
 
     const Float t = -(b + lanes::sqrt(disc));  // the nearer root
-    const Mask store = candidate && t < t_min;
+    const Mask store = !missed && t < t_min;
     if (!lanes::any(store)) continue;
 
     record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
@@ -181,6 +194,13 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& tra
     record.hit = record.hit || stored;
   }
   return stored;
+}
+
+// The nearest hit of a camera ray, which starts at the eye.
+template <class Float>
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres& traced, const RayT<Float>& ray,
+                                                       HitRecordT<Float>& record) {
+  return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record);
 }
 
 // Squared distance, the x, y and z squares summed in that order.
@@ -343,7 +363,8 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
   const Vec4T<Float> light = broadcast<Float>(scene.light_position);
 
   for (int depth = 0;; ++depth) {
-    active = active && find_nearest_hit(traced, ray, trace_hit);
+    active = active && (depth == 0 ? find_camera_hit(traced, ray, trace_hit)
+                                   : find_nearest_hit(traced, ray, trace_hit));
     if (!lanes::any(active)) break;
 
     const Mask shadowed = in_shadow(traced, trace_hit.point, light, trace_hit);

@@ -73,13 +73,14 @@ TEST(CountingLanes, HandCountedWork) {
          vec_normalize(v);
        },
        {3, 1, 0, 5}},
-      // The camera ray's normalisation (5 other), then per sphere oc (3),
-      // b (5), |oc|^2 - r^2 (6), b*b - c (2) and the failing disc < 0 test
-      // that ends the candidate test (1): 17 each; the miss test (1); and
-      // three channels of scale, sign test, minimum and truncation (12).
+      // The camera ray's normalisation (5 other), then per sphere b (5),
+      // b*b - c (2) and the disc < 0 test that settles the miss (1): 8
+      // each, oc and c being the sphere's terms for the eye, made once with
+      // the spheres; the miss test (1); and three channels of scale, sign
+      // test, minimum and truncation (12).
       {"camera ray that misses every sphere",
        [&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); },
-       {3, 1, 0, 5 + 4 * 17 + 1 + 12}},
+       {3, 1, 0, 5 + 4 * 8 + 1 + 12}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(count(c.work), c.expected) << c.what;

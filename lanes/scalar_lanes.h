@@ -62,6 +62,7 @@ VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {
 }
 
 VELMORA_HOST_DEVICE bool any(bool mask) { return mask; }
+VELMORA_HOST_DEVICE bool all(bool mask) { return mask; }
 
 VELMORA_HOST_DEVICE float sqrt(float v) {
 #if VELMORA_CUDA_BUILD

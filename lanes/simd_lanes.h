@@ -60,6 +60,11 @@ VELMORA_LANE_OP bool any(const stdx::simd_mask<T, Abi>& mask) {
   return stdx::any_of(mask);
 }
 
+template <class T, class Abi>
+VELMORA_LANE_OP bool all(const stdx::simd_mask<T, Abi>& mask) {
+  return stdx::all_of(mask);
+}
+
 template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
 #if defined(__AVX512F__)
