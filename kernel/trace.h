@@ -166,10 +166,15 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& tra
     const Vec4T<Float> oc = kFromEye ? broadcast<Float>(sphere.eye_offset)
                                      : vec_sub(ray.origin, broadcast<Float>(sphere.center));
     const Float b = vec_dot(oc, ray.direction);
+    // About half the time every lane has the sphere behind it or skips it,
+    // and the rest of the test is not needed.
+    const Mask behind = b > 0.0f || record.sphere_index == i;
+    if (lanes::all(behind)) continue;
+
     const Float c = kFromEye ? Float(sphere.eye_c) : vec_dot(oc, oc) - sphere.radius_sq;
     const Float disc = b * b - c;
     // NaN fails these tests and is stopped by t < t_min below.
-    const Mask missed = disc < 0.0f || b > 0.0f || c < 0.0f || record.sphere_index == i;
+    const Mask missed = behind || disc < 0.0f || c < 0.0f;
     if (lanes::all(missed)) continue;
 
     const Float t = -(b + lanes::sqrt(disc));  // the nearer root

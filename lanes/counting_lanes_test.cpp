@@ -74,13 +74,13 @@ TEST(CountingLanes, HandCountedWork) {
        },
        {3, 1, 0, 5}},
       // The camera ray's normalisation (5 other), then per sphere b (5),
-      // b*b - c (2) and the disc < 0 test that settles the miss (1): 8
-      // each, oc and c being the sphere's terms for the eye, made once with
-      // the spheres; the miss test (1); and three channels of scale, sign
-      // test, minimum and truncation (12).
+      // the failing b > 0 test (1), b*b - c (2) and the disc < 0 test that
+      // settles the miss (1): 9 each, oc and c being the sphere's terms for
+      // the eye, made once with the spheres; the miss test (1); and three
+      // channels of scale, sign test, minimum and truncation (12).
       {"camera ray that misses every sphere",
        [&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); },
-       {3, 1, 0, 5 + 4 * 8 + 1 + 12}},
+       {3, 1, 0, 5 + 4 * 9 + 1 + 12}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(count(c.work), c.expected) << c.what;
