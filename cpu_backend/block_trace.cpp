@@ -46,7 +46,7 @@ SceneView scene_from_stores() {
 // trace runs at half speed.  (The stage-by-stage passes do the same, each
 // pass for itself.)
 __attribute__((flatten)) void trace_block_scalar(const SceneView& scene, unsigned int* pixels, int width, int height) {
-  const TracedSpheres spheres = traced_spheres(scene);
+  const TracedSpheres<float> spheres = traced_spheres<float>(scene);
   for (unsigned ty = 0; ty < blockDim.y; ++ty) {
     for (unsigned tx = 0; tx < blockDim.x; ++tx) {
       const int x = static_cast<int>(blockIdx.x * blockDim.x + tx);
@@ -62,7 +62,7 @@ __attribute__((flatten)) void trace_block_packed(const SceneView& scene, unsigne
   const int block_y = static_cast<int>(blockIdx.y * blockDim.y);
   const int block_w = static_cast<int>(blockDim.x);
   const int block_h = static_cast<int>(blockDim.y);
-  const TracedSpheres spheres = traced_spheres(scene);
+  const TracedSpheres<Pack> spheres = traced_spheres<Pack>(scene);
   for (int ty = 0; ty < block_h; ty += kTileHeight) {
     for (int tx = 0; tx < block_w; tx += kTileWidth) {
       // Lanes that fall outside a block whose size is not a multiple of the

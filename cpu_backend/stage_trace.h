@@ -185,7 +185,7 @@ inline Pack flag(const lanes::Mask<Pack>& mask) {
 
 // Stage: the nearest hit of every queued ray; rays that miss leave.
 template <class Pack, int kLanes>
-VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres& spheres, RayQueue<kLanes>& q) {
+VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres<Pack>& spheres, RayQueue<kLanes>& q) {
   for (int i = 0; i < q.count; i += kLanes) {
     const RayT<Pack> ray = load_ray<Pack>(q, i);
     HitRecordT<Pack> hit;
@@ -212,7 +212,7 @@ struct ColorSums {
 // weighted colours go to the pixels' sums; rays whose surface neither
 // reflects nor transmits leave, and after the last bounce all do.
 template <class Pack, int kLanes>
-VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const TracedSpheres& spheres, const Vec4T<Pack>& light,
+VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const TracedSpheres<Pack>& spheres, const Vec4T<Pack>& light,
                                  RayQueue<kLanes>& q, ColorSums& sums, bool last) {
   alignas(64) float added[3][RayQueue<kLanes>::kSlots];
   for (int i = 0; i < q.count; i += kLanes) {
@@ -280,7 +280,7 @@ VELMORA_STAGE_PASS void trace_batch(const SceneView& scene, PixelList<lanes::Lan
   q.count = pixel_count;
 
   const Vec4T<Pack> light = broadcast<Pack>(scene.light_position);
-  const TracedSpheres spheres = traced_spheres(scene);
+  const TracedSpheres<Pack> spheres = traced_spheres<Pack>(scene);
   for (int depth = 0;; ++depth) {
     nearest_hit_pass<Pack>(spheres, q);
     if (q.count == 0) break;

@@ -77,20 +77,8 @@ VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
   return s;
 }
 
-// The spheres the search tests, read from the store once per pixel (or
-// pack of pixels) rather than once per search: a pixel searches up to seven
-// times (four rays and three shadow rays).
-struct TracedSpheres {
-  SphereData sphere[kTracedSpheres];
-};
-
-VELMORA_HOST_DEVICE TracedSpheres traced_spheres(const SceneView& scene) {
-  TracedSpheres traced;
-  for (int i = 0; i < kTracedSpheres; ++i) traced.sphere[i] = fetch_sphere(scene, i);
-  return traced;
-}
-
-// Centre, radius squared and material byte of a per-lane sphere index.
+// Centre, radius squared and material byte of a sphere in every lane, or
+// of a per-lane sphere index.
 template <class Float>
 struct SphereLanes {
   Vec4T<Float> center;
@@ -113,17 +101,41 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
                             lanes::select(mask, if_true.material, if_false.material)};
 }
 
+// The spheres the search tests, read from the store once per pixel (or
+// pack of pixels) rather than once per search, as the lanes use them: a
+// pixel searches up to seven times (four rays and three shadow rays), each
+// time testing every sphere, and a packed search then takes each value
+// from memory instead of spreading it across the lanes again.
+template <class Float>
+struct TracedSpheres {
+  SphereLanes<Float> sphere[kTracedSpheres];
+  Vec4T<Float> eye_offset[kTracedSpheres];
+  Float eye_c[kTracedSpheres];
+};
+
+template <class Float = float>
+VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) {
+  TracedSpheres<Float> traced;
+  for (int i = 0; i < kTracedSpheres; ++i) {
+    const SphereData sphere = fetch_sphere(scene, i);
+    traced.sphere[i] = sphere_lanes<Float>(sphere);
+    traced.eye_offset[i] = broadcast<Float>(sphere.eye_offset);
+    traced.eye_c[i] = Float(sphere.eye_c);
+  }
+  return traced;
+}
+
 // The sphere each lane's index names, for the lanes of `wanted` (the others
 // get one of those).  An index outside the traced spheres is clamped to them.
 // Neighbouring lanes mostly name the same sphere, so the first lane's sphere
 // is read and broadcast, and only lanes that name another read theirs, once
 // for each distinct index.
 template <class Float>
-VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& traced,
+VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& traced,
                                                     const lanes::Index<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
   const auto lanes_of = [&](int i) {
-    return sphere_lanes<Float>(traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]);
+    return traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)];
   };
   const auto first = lanes::first_lane(index);
   SphereLanes<Float> s = lanes_of(static_cast<int>(first));
@@ -155,23 +167,26 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres& traced,
 // kFromEye says that every ray starts at the eye, as camera rays do, so the
 // terms that depend on the origin alone are the sphere's eye terms.
 template <class Float, bool kWithSurface = true, bool kFromEye = false>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& traced,
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float>& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
+  using Index = lanes::Index<Float>;
   Float t_min = Float(kNoHit);
+  // The sphere's index in every lane, carried along rather than converted
+  // from the loop counter each time round.
+  Index index = Index(0);
   VELMORA_ROLLED_LOOP
-  for (int i = 0; i < kTracedSpheres; ++i) {
-    const SphereData& sphere = traced.sphere[i];
-    const Vec4T<Float> oc = kFromEye ? broadcast<Float>(sphere.eye_offset)
-                                     : vec_sub(ray.origin, broadcast<Float>(sphere.center));
+  for (int i = 0; i < kTracedSpheres; ++i, index = index + Index(1)) {
+    const SphereLanes<Float>& sphere = traced.sphere[i];
+    const Vec4T<Float> oc = kFromEye ? traced.eye_offset[i] : vec_sub(ray.origin, sphere.center);
     const Float b = vec_dot(oc, ray.direction);
     // About half the time every lane has the sphere behind it or skips it,
     // and the rest of the test is not needed.
-    const Mask behind = b > 0.0f || record.sphere_index == i;
+    const Mask behind = b > 0.0f || record.sphere_index == index;
     if (lanes::all(behind)) continue;
 
-    const Float c = kFromEye ? Float(sphere.eye_c) : vec_dot(oc, oc) - sphere.radius_sq;
+    const Float c = kFromEye ? traced.eye_c[i] : vec_dot(oc, oc) - sphere.radius_sq;
     const Float disc = b * b - c;
     // NaN fails these tests and is stopped by t < t_min below.
     const Mask missed = behind || disc < 0.0f || c < 0.0f;
@@ -181,7 +196,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& tra
     const Mask store = !missed && t < t_min;
     if (!lanes::any(store)) continue;
 
-    record.sphere_index = lanes::select(store, lanes::Index<Float>(i), record.sphere_index);
+    record.sphere_index = lanes::select(store, index, record.sphere_index);
     t_min = lanes::select(store, t, t_min);
   }
   // A stored t is below kNoHit, so the lanes that stored are those whose
@@ -203,7 +218,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres& tra
 
 // The nearest hit of a camera ray, which starts at the eye.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres& traced, const RayT<Float>& ray,
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres<Float>& traced, const RayT<Float>& ray,
                                                        HitRecordT<Float>& record) {
   return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record);
 }
@@ -223,7 +238,7 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 // The shadow ray's record starts afresh with trace_hit's sphere_index, so it
 // skips the sphere P lies on; nothing else of it outlives the search.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres& traced, const Vec4T<Float>& P,
+VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float>& traced, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
                                                  const HitRecordT<Float>& trace_hit) {
   HitRecordT<Float> shadow_hit;
@@ -276,7 +291,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum)
 // ray thus starts just inside the sphere near the entry point; the search
 // never hits a sphere containing its origin, and skips this one anyway.
 template <class Float>
-VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres& traced,
+VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Float>& traced,
                                                          const RayT<Float>& ray,
                                                          const HitRecordT<Float>& trace_hit,
                                                          const Float& eta) {
@@ -327,7 +342,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
 // its weight; returns the lanes that go on.  A surface that both reflects
 // and transmits only reflects; one that does neither ends the ray.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& traced, RayT<Float>& ray,
+VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float>& traced, RayT<Float>& ray,
                                                     Float& weight,
                                                     const HitRecordT<Float>& trace_hit,
                                                     const MaterialLanes<Float>& m,
@@ -356,7 +371,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres& traced,
 // turn, bounce after bounce, while any lane's ray goes on.  `traced` are
 // the scene's, read by the caller, which may trace many pixels with them.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres& traced,
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres<Float>& traced,
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   using Mask = lanes::Mask<Float>;
@@ -386,5 +401,5 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
 template <class Float>
 VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, lanes::Int<Float> x,
                                                    lanes::Int<Float> y, int width, int height) {
-  return trace_pixel<Float>(scene, traced_spheres(scene), x, y, width, height);
+  return trace_pixel<Float>(scene, traced_spheres<Float>(scene), x, y, width, height);
 }
