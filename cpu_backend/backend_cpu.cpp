@@ -4,6 +4,18 @@
 #include "cpu_backend/block_trace.h"
 #include "gpu/backend.h"
 
+namespace {
+
+// The kernel paths by the names the tools use.
+struct NamedKernel {
+  const char* name;
+  CpuKernel kernel;
+};
+constexpr NamedKernel kKernels[] = {
+    {"simd", CpuKernel::simd}, {"stages", CpuKernel::stages}, {"scalar", CpuKernel::scalar}};
+
+}  // namespace
+
 BackendInfo backend_info() {
   BackendInfo info;
   info.device_name = first_device_name();
@@ -11,7 +23,9 @@ BackendInfo backend_info() {
   info.backend = "cpu";
   info.threads = cpurt::thread_count();
   info.lanes = kernel == CpuKernel::scalar ? 1 : ray_trace_simd_lanes();
-  info.kernel = kernel == CpuKernel::scalar ? "scalar" : (kernel == CpuKernel::simd ? "simd" : "stages");
+  for (const NamedKernel& k : kKernels) {
+    if (k.kernel == kernel) info.kernel = k.name;
+  }
   return info;
 }
 
@@ -22,14 +36,11 @@ bool set_backend_threads(int n) {
 }
 
 bool set_backend_kernel(const std::string& name) {
-  if (name == "simd") {
-    ray_trace_set_cpu_kernel(CpuKernel::simd);
-  } else if (name == "stages") {
-    ray_trace_set_cpu_kernel(CpuKernel::stages);
-  } else if (name == "scalar") {
-    ray_trace_set_cpu_kernel(CpuKernel::scalar);
-  } else {
-    return false;
+  for (const NamedKernel& k : kKernels) {
+    if (name == k.name) {
+      ray_trace_set_cpu_kernel(k.kernel);
+      return true;
+    }
   }
-  return true;
+  return false;
 }

@@ -54,7 +54,7 @@ struct RayQueue {
   // spill of a compressed store beyond that.
   static constexpr int kSlots = kBatchPixels + 2 * kLanes;
   alignas(64) float field[kFieldCount][kSlots];
-  alignas(64) float keep[kSlots];
+  unsigned keep[kSlots / kLanes];  // per pack, the lanes whose ray stays, as bits
   int count = 0;
 };
 
@@ -79,10 +79,9 @@ inline void pad_tail(RayQueue<kLanes>& q) {
   }
 }
 
-// The lanes of a pack of keep flags that are set, as bits.
+// The lanes of a mask that are set, as bits.
 template <class Pack>
-inline unsigned keep_bits(const Pack& flags) {
-  const auto set = flags != 0.0f;
+inline unsigned lane_bits(const lanes::Mask<Pack>& set) {
   unsigned bits = 0;
   for (int l = 0; l < static_cast<int>(Pack::size()); ++l) bits |= static_cast<unsigned>(set[l]) << l;
   return bits;
@@ -118,14 +117,14 @@ inline void store_compressed(const Pack& v, unsigned bits, float* dst) {
   }
 }
 
-// Keeps the rays whose keep flag is set, in order, and pads the tail.
+// Keeps the rays whose keep bit is set, in order, and pads the tail.
 // Each pack's kept lanes are written at or before the pack's own place, so
 // the queue is compacted in place.
 template <class Pack, int kLanes>
 inline void compact(RayQueue<kLanes>& q) {
   int n = 0;
   for (int i = 0; i < q.count; i += kLanes) {
-    unsigned bits = keep_bits(load<Pack>(&q.keep[i]));
+    unsigned bits = q.keep[i / kLanes];
     constexpr unsigned kAll = kLanes >= 32 ? ~0u : (1u << kLanes) - 1u;
     if (q.count - i < kLanes) bits &= (1u << (q.count - i)) - 1u;
     if (bits == kAll && n == i) {
@@ -178,11 +177,6 @@ inline HitRecordT<Pack> load_hit(const RayQueue<kLanes>& q, int i) {
   return hit;
 }
 
-template <class Pack>
-inline Pack flag(const lanes::Mask<Pack>& mask) {
-  return lanes::select(mask, Pack(1.0f), Pack(0.0f));
-}
-
 // Stage: the nearest hit of every queued ray; rays that miss leave.
 template <class Pack, int kLanes>
 VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres<Pack>& spheres, RayQueue<kLanes>& q) {
@@ -195,7 +189,7 @@ VELMORA_STAGE_PASS void nearest_hit_pass(const TracedSpheres<Pack>& spheres, Ray
     store_vec(hit.normal, q, kNormalX, i);
     store(hit.material, &q.field[kMaterial][i]);
     store(hit.sphere_index, &q.field[kSphere][i]);
-    store(flag<Pack>(found), &q.keep[i]);
+    q.keep[i / kLanes] = lane_bits<Pack>(found);
   }
   compact<Pack>(q);
 }
@@ -229,7 +223,7 @@ VELMORA_STAGE_PASS void hit_pass(const SceneView& scene, const TracedSpheres<Pac
     const lanes::Mask<Pack> goes_on = continue_ray(spheres, ray, weight, hit, m, lanes::Mask<Pack>(true));
     store_ray(ray, q, i);
     store(weight, &q.field[kWeight][i]);
-    store(flag<Pack>(goes_on), &q.keep[i]);
+    q.keep[i / kLanes] = lane_bits<Pack>(goes_on);
   }
   for (int i = 0; i < q.count; ++i) {
     const int p = static_cast<int>(q.field[kPixel][i]);

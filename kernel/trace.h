@@ -50,16 +50,11 @@ VELMORA_HOST_DEVICE SphereTexel fetch_texel(const SceneView& scene, int i) {
 #endif
 }
 
-// One sphere as the trace reads it: centre, radius squared, material byte,
-// and the search's two terms that depend only on the ray's origin, made
-// once for the eye, where every camera ray starts: eye - centre, and its
-// squared length less the radius squared.
+// One sphere as the trace reads it: centre, radius squared, material byte.
 struct SphereData {
   Vec4 center;
   float radius_sq;
   std::uint8_t material;
-  Vec4 eye_offset;
-  float eye_c;
 };
 
 VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
@@ -70,10 +65,6 @@ VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
                   lanes::float_from_bits(a.z));
   s.radius_sq = lanes::float_from_bits(b.y);
   s.material = static_cast<std::uint8_t>(b.z & 0xffu);
-  // The same operations the search performs on a ray from the eye, so the
-  // same bits.
-  s.eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), s.center);
-  s.eye_c = vec_dot(s.eye_offset, s.eye_offset) - s.radius_sq;
   return s;
 }
 
@@ -105,7 +96,10 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
 // pack of pixels) rather than once per search, as the lanes use them: a
 // pixel searches up to seven times (four rays and three shadow rays), each
 // time testing every sphere, and a packed search then takes each value
-// from memory instead of spreading it across the lanes again.
+// from memory instead of spreading it across the lanes again.  With them
+// come the search's two terms that depend only on the ray's origin, made
+// once for the eye, where every camera ray starts: eye - centre, and its
+// squared length less the radius squared.
 template <class Float>
 struct TracedSpheres {
   SphereLanes<Float> sphere[kTracedSpheres];
@@ -119,8 +113,11 @@ VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) 
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData sphere = fetch_sphere(scene, i);
     traced.sphere[i] = sphere_lanes<Float>(sphere);
-    traced.eye_offset[i] = broadcast<Float>(sphere.eye_offset);
-    traced.eye_c[i] = Float(sphere.eye_c);
+    // The same operations the search performs on a ray from the eye, so the
+    // same bits.
+    const Vec4 eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), sphere.center);
+    traced.eye_offset[i] = broadcast<Float>(eye_offset);
+    traced.eye_c[i] = Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq);
   }
   return traced;
 }
