@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tools/render/scratch_dir.h"
+#include "tools/outputs/scratch_dir.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ std::string read_text(const std::string& path) {
 }
 
 TEST(ErrorLog, RegularFileIsCreatedOrEmptied) {
-  render_tool::ScratchDir dir;
+  outputs::ScratchDir dir;
   const std::string log = dir / "Err.txt";
   {
     std::ofstream stream = open_error_log(log.c_str());
@@ -35,7 +35,7 @@ TEST(ErrorLog, RegularFileIsCreatedOrEmptied) {
 // FIFO does not make start-up wait for a reader: both count as "cannot
 // open", which leaves the stream closed.
 TEST(ErrorLog, LinksAndFifosCountAsCannotOpen) {
-  render_tool::ScratchDir dir;
+  outputs::ScratchDir dir;
   std::ofstream(dir / "precious") << "keep me";
   std::filesystem::create_symlink(dir / "precious", dir / "to-file");
   std::filesystem::create_symlink(dir / "absent", dir / "to-nothing");

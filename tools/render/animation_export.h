@@ -2,11 +2,13 @@
 // video by ffmpeg.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "tools/render/output_file.h"
+#include "tools/outputs/output_set.h"
 #include "tools/render/render_scene.h"
 
 namespace render_tool {
@@ -18,43 +20,47 @@ std::string frame_file_name(int index, int frames);
 // The printf pattern of those names ("frame_%04d.png"), as ffmpeg reads them.
 std::string frame_file_pattern(int frames);
 
-// Creates `out_dir` (and its parents) unless it is a folder already; throws
-// OutputError when it cannot.
-void make_frames_folder(const std::string& out_dir);
+// The path of frame `index` in `out_dir`.
+std::string frame_path(const std::string& out_dir, int index, int frames);
 
-// Renders the frames at animation_clocks(frames, rate) into `out_dir`
-// (created if missing), each PNG written atomically, calling `on_frame` with
-// the number of frames done after each.  Returns the paths in frame order.
-// Throws OutputError when the folder or a file cannot be written.
-std::vector<std::string> export_animation(FrameRenderer& renderer, int frames, float rate,
-                                          const std::string& out_dir,
-                                          const std::function<void(int)>& on_frame);
+// Examines every frame's destination in `out_dir` (which must exist), so
+// that a frame that could not be replaced costs no rendering.  Throws
+// OutputError.
+void check_frame_destinations(const std::string& out_dir, int frames);
 
-// Whether ffmpeg can be started from the PATH (it answers -version).
-bool ffmpeg_can_run();
+// Renders the frames at animation_clocks(frames, rate) into `out_dir`, each
+// PNG written whole, calling `on_frame` with the number of frames done
+// after each.  Throws OutputError when a file cannot be written.
+void export_animation(FrameRenderer& renderer, int frames, float rate, const std::string& out_dir,
+                      const std::function<void(int)>& on_frame);
+
+// Whether ffmpeg, asked for its version, answers within `limit`.
+enum class EncoderProbe { answers, not_found, fails, silent };
+EncoderProbe probe_ffmpeg(std::chrono::milliseconds limit);
+inline constexpr std::chrono::seconds kEncoderProbeLimit{5};
 
 // The video's destination, checked and with its temporary created before
-// any frame is rendered.  The temporary sits beside a regular destination
-// (to be renamed over it), or in the frames' folder when the destination is
-// written in place (a device, a FIFO, standard output).
+// any frame is rendered.  The temporary sits beside a file destination (to
+// take its place), or in the frames' folder when the destination is written
+// in place (a device, a FIFO, standard output).
 struct VideoDestination {
-  OutputTarget target;
-  OwnedTemporary temporary;
+  outputs::Destination target;
+  std::unique_ptr<outputs::PendingFile> file;         // a file destination
+  std::shared_ptr<const outputs::Folder> scratch_folder;
+  std::unique_ptr<outputs::Temporary> scratch;        // an in-place destination
+  outputs::Temporary& temporary() { return file ? file->temporary() : *scratch; }
 };
 
 // Throws OutputError (or RepeatedOutputError when the video would be one of
 // the frames).  `out_dir` must exist.
-VideoDestination prepare_video(const std::string& video_name, const std::string& out_dir, int frames);
+std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, const std::string& out_dir, int frames);
 
 // Encodes the numbered PNGs of `out_dir` into the video's temporary with the
-// ffmpeg on the PATH, checks that the result is a complete MP4 file, and
-// puts it in place.  Throws OutputError when ffmpeg cannot be run, fails, or
-// leaves an incomplete file (a full disk), removing the temporary.
-void encode_video(const std::string& out_dir, int frames, float rate, VideoDestination& video);
-
-// Whether the file open at `fd` is a whole MP4 file: a chain of boxes that
-// ends exactly at the end of the file and holds the header, the media and
-// the index (which the encoder writes last).
-bool mp4_is_complete(int fd);
+// ffmpeg on the PATH, checks that the result is a whole MP4 file whose video
+// track holds every frame, and puts it in place, calling `report` once it
+// is.  Throws OutputError when ffmpeg cannot be run, fails, or leaves
+// anything less, removing the temporary.
+void encode_video(const std::string& out_dir, int frames, float rate, VideoDestination& video,
+                  const std::function<void()>& report);
 
 }  // namespace render_tool

@@ -1,6 +1,7 @@
 // velmora-render: the scene without a window, as a picture, an animation or a
 // benchmark.  See --help for the command line.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,13 +16,16 @@
 #include <vector>
 
 #include "gpu/backend.h"
+#include "tools/outputs/folders.h"
+#include "tools/outputs/interrupts.h"
+#include "tools/outputs/output_error.h"
+#include "tools/outputs/output_set.h"
+#include "tools/outputs/standard_streams.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
 #include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
-#include "tools/render/interrupt_cleanup.h"
 #include "tools/render/options.h"
-#include "tools/render/output_file.h"
 #include "tools/render/progress_bar.h"
 #include "tools/render/render_scene.h"
 #include "tools/render/roofline_report.h"
@@ -29,9 +33,15 @@
 namespace {
 
 using namespace render_tool;
+using outputs::OutputError;
+using outputs::ReaderGoneError;
+using outputs::RepeatedOutputError;
 
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitBadUsage = 2;
+// Standard output's reader went away: a quiet end, with the status a
+// process killed by SIGPIPE would have, so that pipelines see it as such.
+constexpr int kExitReaderGone = 128 + SIGPIPE;
 
 // velmora-render, or the name of its CUDA build.
 constexpr const char* kProgramName = VELMORA_RENDER_NAME;
@@ -46,7 +56,7 @@ int render_single_frame(const RenderOptions& o) {
   std::vector<std::string> names;
   if (!o.png_path.empty()) names.push_back(o.png_path);
   if (!o.raw_path.empty()) names.push_back(o.raw_path);
-  OutputSet outputs(names);
+  outputs::OutputSet outputs(names);
 
   float clock = 0.0f;
   SceneRecords scene = initial_scene();
@@ -63,64 +73,57 @@ int render_single_frame(const RenderOptions& o) {
   std::vector<std::vector<std::uint8_t>> contents;
   if (!o.png_path.empty()) contents.push_back(encode_png(pixels, size.width, size.height));
   if (!o.raw_path.empty()) contents.push_back(raw_frame_bytes(pixels));
-  outputs.write_all(contents);
 
   // When the frame itself went to standard output, the report goes to
   // standard error so as not to mix with it.
   std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
   const std::string pose =
       o.pose == FramePose::initial ? std::string("initial scene") : "clock " + std::to_string(clock);
-  for (const std::string& name : names) {
-    std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, pose.c_str());
-  }
+  outputs.write_all(contents, [&] {
+    for (const std::string& name : names) {
+      std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, pose.c_str());
+    }
+    outputs::mark_run_complete();
+  });
   return 0;
 }
 
-// The frames' folder, made before anything is rendered; a folder this run
-// made is removed again (when still empty) if the run fails before its
-// first frame.
-class FramesFolder {
- public:
-  explicit FramesFolder(const std::string& path) : path_(path) {
-    std::error_code ignored;
-    made_ = !std::filesystem::exists(path_, ignored);
-  }
-  ~FramesFolder() {
-    if (made_ && !kept_) {
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);  // only if empty
+int render_animation(const RenderOptions& o) {
+  // The encoder is looked for, the folder made and locked, and every
+  // destination checked before anything is rendered: a mistake costs no
+  // time and leaves nothing behind.
+  if (!o.video_path.empty()) {
+    switch (probe_ffmpeg(kEncoderProbeLimit)) {
+      case EncoderProbe::answers:
+        break;
+      case EncoderProbe::not_found:
+        print_error("--video needs ffmpeg, which is not installed (not found on PATH); nothing was rendered");
+        return kExitOutputFailed;
+      case EncoderProbe::fails:
+        print_error("--video needs ffmpeg, which failed when asked for its version; nothing was rendered");
+        return kExitOutputFailed;
+      case EncoderProbe::silent:
+        print_error("--video needs ffmpeg, which did not answer within " +
+                    std::to_string(kEncoderProbeLimit.count()) +
+                    " s when asked for its version; nothing was rendered");
+        return kExitOutputFailed;
     }
   }
-  void keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool made_ = false;
-  bool kept_ = false;
-};
-
-int render_animation(const RenderOptions& o) {
-  // The encoder is looked for, the folder made and the video's destination
-  // checked before anything is rendered: a mistake costs no time and leaves
-  // nothing behind.
-  if (!o.video_path.empty() && !ffmpeg_can_run()) {
-    print_error("--video needs ffmpeg, which is not installed (not found on PATH); nothing was rendered");
-    return kExitOutputFailed;
-  }
-  FramesFolder folder(o.out_dir);
-  make_frames_folder(o.out_dir);
-  std::optional<VideoDestination> video;
-  if (!o.video_path.empty()) video.emplace(prepare_video(o.video_path, o.out_dir, o.frames));
+  outputs::MadeFolders folders(o.out_dir);
+  const outputs::FolderLock lock(o.out_dir, "an animation");
+  check_frame_destinations(o.out_dir, o.frames);
+  std::unique_ptr<VideoDestination> video;
+  if (!o.video_path.empty()) video = prepare_video(o.video_path, o.out_dir, o.frames);
 
   HostLayerRenderer renderer(initial_scene(), o.sizes.front());
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
     export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
-      folder.keep();
+      folders.keep();
       progress.update(done);
     });
   }
-  std::FILE* report = video && video->target.standard_output ? stderr : stdout;
+  std::FILE* report = video && video->target.kind == outputs::DestinationKind::standard_output ? stderr : stdout;
   if (o.frames == 1) {
     std::fprintf(report, "wrote 1 frame to %s (%s)\n", o.out_dir.c_str(), frame_file_name(0, 1).c_str());
   } else {
@@ -128,8 +131,10 @@ int render_animation(const RenderOptions& o) {
                  frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
   }
   if (video) {
-    encode_video(o.out_dir, o.frames, o.rate, *video);
-    std::fprintf(report, "wrote %s\n", o.video_path.c_str());
+    encode_video(o.out_dir, o.frames, o.rate, *video, [&] {
+      std::fprintf(report, "wrote %s\n", o.video_path.c_str());
+      outputs::mark_run_complete();
+    });
   }
   return 0;
 }
@@ -186,41 +191,15 @@ int run_bench(const RenderOptions& o) {
   return 0;
 }
 
-// A closed standard stream would hand its number to the next file opened,
-// and the report meant for it would land in that file; a placeholder that
-// refuses writes keeps the number taken and the failure visible.
-void keep_standard_streams_taken() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    const int placeholder = ::open("/", O_RDONLY | O_DIRECTORY);
-    if (placeholder >= 0 && placeholder != fd) {
-      ::dup2(placeholder, fd);
-      ::close(placeholder);
-    }
-  }
-}
-
-// Standard output, when not a terminal, is held in one buffer large enough
-// for any report (help, JSON) until the end, so that a failure to write it is
-// seen once, at the close, with its reason.
-void buffer_standard_output() {
-  if (::isatty(STDOUT_FILENO)) return;
-  static char buffer[1 << 16];
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-}
-
 // A result that never reached standard output (a full disk, a closed
-// stream) is a failure, even when every write before seemed to succeed.
+// stream) is a failure, even when every write before seemed to succeed; a
+// reader that went away ends the run quietly.
 int finish_standard_output(int status) {
-  const bool failed_before = std::ferror(stdout) != 0;
-  errno = 0;
-  const bool failed_now = std::fclose(stdout) != 0;
-  if (failed_before || failed_now) {
-    const int error = errno;
-    print_error(std::string("cannot write standard output: ") + (error ? std::strerror(error) : "write error"));
-    return status == 0 ? kExitOutputFailed : status;
-  }
-  return status;
+  const std::optional<std::string> failure = outputs::close_standard_output();
+  if (!failure) return status;
+  if (outputs::standard_output_reader_gone()) return status == 0 ? kExitReaderGone : status;
+  print_error("cannot write standard output: " + *failure);
+  return status == 0 ? kExitOutputFailed : status;
 }
 
 int run(int argc, char** argv) {
@@ -258,6 +237,8 @@ int run(int argc, char** argv) {
       case Mode::benchmark:
         return run_bench(o);
     }
+  } catch (const ReaderGoneError&) {
+    return kExitReaderGone;
   } catch (const RepeatedOutputError& e) {
     print_error(std::string(e.what()) + " (see --help)");
     return kExitBadUsage;
@@ -274,8 +255,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  keep_standard_streams_taken();
-  buffer_standard_output();
-  install_interrupt_cleanup();
+  outputs::keep_standard_streams_taken();
+  outputs::buffer_standard_output();
+  outputs::start_interrupt_thread();
   return finish_standard_output(run(argc, argv));
 }

@@ -28,7 +28,7 @@
 #include "tools/render/frame_size.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/render_scene.h"
-#include "tools/render/scratch_dir.h"
+#include "tools/outputs/scratch_dir.h"
 
 namespace render_tool {
 namespace {

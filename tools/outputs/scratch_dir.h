@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-namespace render_tool {
+namespace outputs {
 
 class ScratchDir {
  public:
   ScratchDir() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("velmora-render-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+            ("velmora-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
@@ -44,4 +44,4 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-}  // namespace render_tool
+}  // namespace outputs
