@@ -109,15 +109,45 @@ FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int 
   return limit;
 }
 
+namespace {
+
+// Counts and times in a unit that keeps three figures, so that a tiny
+// frame's line says something ("2.30 k", "4.1 us") rather than "0.00 M".
+std::string count_text(std::uint64_t n) {
+  char text[32];
+  const double v = static_cast<double>(n);
+  if (v >= 1e6) {
+    std::snprintf(text, sizeof text, "%.2f M", v * 1e-6);
+  } else if (v >= 1e3) {
+    std::snprintf(text, sizeof text, "%.2f k", v * 1e-3);
+  } else {
+    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(n));
+  }
+  return text;
+}
+
+std::string time_text(double ms) {
+  char text[32];
+  if (ms >= 0.1 || ms <= 0.0) {
+    std::snprintf(text, sizeof text, "%.3f ms", ms);
+  } else if (ms >= 1e-4) {
+    std::snprintf(text, sizeof text, "%.2f us", ms * 1e3);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f ns", ms * 1e6);
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string roofline_text(const lanes::OpCounts& ops, const Throughput& speed,
                           const FrameLimit& limit, double measured_ms) {
-  char line[320];
+  char line[400];
   std::snprintf(line, sizeof line,
-                "roofline:   %.3f ms a frame at %d lanes (bound by the %s: divisions %.2f M, "
-                "square roots %.2f M, powers %.2f M, other %.1f M); measured %.2fx the limit\n",
-                limit.limit_ms, speed.lanes, limit.bound, static_cast<double>(ops.divisions) * 1e-6,
-                static_cast<double>(ops.square_roots) * 1e-6, static_cast<double>(ops.powers) * 1e-6,
-                static_cast<double>(ops.other) * 1e-6,
+                "roofline:   %s a frame at %d lanes (bound by the %s: divisions %s, "
+                "square roots %s, powers %s, other %s); measured %.2fx the limit\n",
+                time_text(limit.limit_ms).c_str(), speed.lanes, limit.bound, count_text(ops.divisions).c_str(),
+                count_text(ops.square_roots).c_str(), count_text(ops.powers).c_str(), count_text(ops.other).c_str(),
                 limit.limit_ms > 0.0 ? measured_ms / limit.limit_ms : 0.0);
   return line;
 }

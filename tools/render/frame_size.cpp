@@ -35,6 +35,19 @@ FrameSize parse_frame_size(const std::string& text) {
   return FrameSize{width, height};
 }
 
+std::vector<FrameSize> parse_frame_sizes(const std::string& text) {
+  std::vector<FrameSize> sizes;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (item.empty()) throw std::invalid_argument("'" + text + "' has an empty item; name each size once, between commas");
+    sizes.push_back(parse_frame_size(item));
+    if (comma == std::string::npos) return sizes;
+    start = comma + 1;
+  }
+}
+
 std::string frame_size_text(FrameSize size) {
   return std::to_string(size.width) + "x" + std::to_string(size.height);
 }

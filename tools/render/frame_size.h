@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/render/render_scene.h"
 
@@ -18,6 +19,11 @@ inline constexpr int kMaxFrameSide = 8192;
 // "WIDTHxHEIGHT" as a size the kernel's grid covers.  Throws
 // std::invalid_argument with a one-line reason that quotes `text`.
 FrameSize parse_frame_size(const std::string& text);
+
+// A comma-separated list of sizes ("320x240,640x480"); an empty item (a
+// comma at either end, or two together) is refused as a mistake rather than
+// skipped.  Throws std::invalid_argument.
+std::vector<FrameSize> parse_frame_sizes(const std::string& text);
 
 // "640x480".
 std::string frame_size_text(FrameSize size);

@@ -73,6 +73,9 @@ TEST(FrameSize, CommandLineTakesSizesWhereTheyFit) {
       {{"--bench", "--compare", "--size", "64x48,128x96"}, {}},
       {{"--bench", "--size", "320x240,100x100"}, {}},
       {{"--size"}, {}},
+      {{"--bench", "--size", "8x8,"}, {}},
+      {{"--bench", "--size", ",8x8"}, {}},
+      {{"--bench", "--size", "8x8,,16x16"}, {}},
   };
   for (const Case& c : cases) {
     const ParseOutcome out = parse_render_options(c.args);

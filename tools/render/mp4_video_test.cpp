@@ -7,30 +7,12 @@
 #include <fstream>
 
 #include "tools/outputs/scratch_dir.h"
+#include "tools/render/mp4_fixture.h"
 
 namespace render_tool {
 namespace {
 
-std::string box(const std::string& type, const std::string& body, std::uint32_t size = 0) {
-  if (size == 0) size = static_cast<std::uint32_t>(8 + body.size());
-  return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
-                     static_cast<char>(size)} +
-         type + body;
-}
-
-std::string word(std::uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-}
-
-// A track as the encoder writes it, reduced to what is read: its handler
-// and its sample-size table.
-std::string track(const std::string& handler, std::uint32_t samples, const std::string& table = "stsz") {
-  const std::string hdlr = box("hdlr", word(0) + word(0) + handler + std::string(12, '\0'));
-  const std::string sizes = box(table, word(0) + word(0) + word(samples));
-  return box("trak", box("tkhd", std::string(20, 'x')) +
-                         box("mdia", box("mdhd", std::string(20, 'x')) + hdlr +
-                                         box("minf", box("stbl", box("stsd", "xxxx") + sizes))));
-}
+using namespace mp4_fixture;
 
 // The whole-file check tells a finished video from one cut short (a full
 // disk, a killed encoder), and the count tells one that holds every frame

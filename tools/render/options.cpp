@@ -70,7 +70,7 @@ CLI::Validator frame_size_check() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
         try {
-          parse_frame_size(text);
+          parse_frame_sizes(text);
         } catch (const std::invalid_argument& e) {
           return e.what();
         }
@@ -239,7 +239,6 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
   CLI::Option* size =
       app.add_option("--size", size_texts, "frame size (default 640x480); with --bench, a list WxH,WxH,...")
           ->type_name("WxH")
-          ->delimiter(',')
           ->check(frame_size_check())
           ->group("Frame size");
 
@@ -292,7 +291,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
   }
   if (given(size)) {
     o.sizes.clear();
-    for (const std::string& text : size_texts) o.sizes.push_back(parse_frame_size(text));
+    for (const std::string& text : size_texts) {
+      for (const FrameSize& one : parse_frame_sizes(text)) o.sizes.push_back(one);
+    }
     if (o.sizes.size() > 1 && (o.mode != Mode::benchmark || o.compare)) {
       return error_outcome(program, "--size takes several sizes only with --bench and without --compare");
     }

@@ -29,9 +29,13 @@
 #include "tools/render/host_renderer.h"
 #include "tools/render/render_scene.h"
 #include "tools/outputs/scratch_dir.h"
+#include "tools/render/mp4_fixture.h"
+#include "tools/render/mp4_video.h"
 
 namespace render_tool {
 namespace {
+
+using outputs::ScratchDir;
 
 struct RunResult {
   int exit_code = -1;
@@ -138,33 +142,47 @@ std::vector<std::string> hidden_files_under(const std::filesystem::path& folder)
   return found;
 }
 
-bool is_whole_mp4(const std::string& path) {
+// The frames in the video track of the whole MP4 file at `path`; empty when
+// it is not one.
+std::optional<std::uint64_t> video_frames(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  const bool whole = mp4_is_complete(fd);
+  if (fd < 0) return std::nullopt;
+  const auto samples = mp4_video_samples(fd);
   ::close(fd);
-  return whole;
+  return samples;
 }
 
-// A stand-in for ffmpeg that answers -version, records its arguments, and
-// then, as FAKE_MODE says, writes a whole MP4 file (the default), a file cut
-// short with status 0 (as the real one does on a full disk), fails with
-// status 3, or writes its process id and sleeps (a long encode).  It writes
-// the video where the real one would: the last argument, less "file:".
+// A stand-in for ffmpeg that answers -version (or, as FAKE_MODE says, never
+// answers it), records its arguments, and then writes a whole MP4 file of
+// as many frames as it was asked for (the default), a file cut short with
+// status 0 (as the real one does on a full disk), three empty boxes, fails
+// with status 3, or writes its process id and sleeps (a long encode).  It
+// writes the video where the real one would: the last argument, less
+// "file:".
 std::string write_fake_ffmpeg(const ScratchDir& dir) {
   std::filesystem::create_directories(dir.path() / "bin");
+  std::filesystem::create_directories(dir.path() / "bin/videos");
+  for (std::uint32_t frames = 1; frames <= 4; ++frames) {
+    std::ofstream(dir / ("bin/videos/" + std::to_string(frames) + ".mp4"), std::ios::binary)
+        << mp4_fixture::video(frames);
+  }
   const std::string fake = dir / "bin/ffmpeg";
   std::ofstream(fake) << "#!/bin/sh\n"
-                         "[ \"$2\" = -version ] && exit 0\n"
+                         "if [ \"$2\" = -version ]; then\n"
+                         "  [ \"$FAKE_MODE\" = mute ] && exec /bin/sleep 60\n"
+                         "  exit 0\n"
+                         "fi\n"
                          "printf '%s\\n' \"$@\" > \"" << (dir / "ffmpeg-args") << "\"\n"
-                         "for last; do :; done\n"
+                         "frames=0; previous=\n"
+                         "for last; do [ \"$previous\" = -frames:v ] && frames=$last; previous=$last; done\n"
                          "out=${last#file:}\n"
                          "case \"$FAKE_MODE\" in\n"
                          "  fail) exit 3 ;;\n"
                          "  slow) echo $$ > \"" << (dir / "ffmpeg-pid") << "\"; exec /bin/sleep 60 ;;\n"
                          "  cut) printf '\\000\\000\\000\\014ftypisom\\000\\000\\000\\200mdat' > \"$out\" ;;\n"
-                         "  *) printf '\\000\\000\\000\\014ftypisom\\000\\000\\000\\010mdat\\000\\000\\000\\010moov'"
+                         "  empty) printf '\\000\\000\\000\\010ftyp\\000\\000\\000\\010mdat\\000\\000\\000\\010moov'"
                          " > \"$out\" ;;\n"
+                         "  *) /bin/cat \"" << (dir / "bin/videos") << "/$frames.mp4\" > \"$out\" ;;\n"
                          "esac\n";
   ::chmod(fake.c_str(), 0755);
   return dir / "bin";
@@ -389,7 +407,8 @@ TEST(RenderProgram, LostStandardOutputIsAFailure) {
   for (const auto& args : cases) {
     const RunResult run = run_render(args, dir.path(), Launch{std::nullopt, {}, true});
     EXPECT_EQ(run.exit_code, 1) << joined(args);
-    EXPECT_EQ(run.err, "velmora-render: cannot write standard output: Bad file descriptor\n") << joined(args);
+    EXPECT_EQ(run.err, "velmora-render: cannot write standard output: it was closed when the program started\n")
+        << joined(args);
   }
   EXPECT_TRUE(dir.entries().empty());
 }
@@ -416,7 +435,7 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
 
   const RunResult run = run_render(args, dir.path(), path);
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_TRUE(is_whole_mp4(dir / "clip.mp4"));
+  EXPECT_EQ(video_frames(dir / "clip.mp4"), 2u);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"anim", "bin", "clip.mp4", "ffmpeg-args"}));
   const std::string recorded = read_text(dir / "ffmpeg-args");
   // The frames by an absolute name that no option, protocol or pattern
@@ -433,7 +452,8 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   };
   const Failure failures[] = {
       {"fail", "ffmpeg failed (exit status 3); the frames are in 'anim'"},
-      {"cut", "ffmpeg left an incomplete file (is the disk full?)"},
+      {"cut", "ffmpeg left a file that is not a whole MP4 video; the frames are in 'anim'"},
+      {"empty", "ffmpeg's video holds 0 of the 2 frames; the frames are in 'anim'"},
   };
   for (const Failure& f : failures) {
     std::filesystem::remove(dir / "clip.mp4");
@@ -501,7 +521,7 @@ TEST(RenderProgram, RealFfmpegMakesAWholeVideoWhateverTheNames) {
     ASSERT_EQ(run.exit_code, 0) << c.video << ": " << run.err;
     EXPECT_EQ(run.out, "wrote 3 frames to " + c.out_dir + " (frame_0000.png ... frame_0002.png)\nwrote " + c.video +
                            "\n");
-    EXPECT_TRUE(is_whole_mp4(dir / c.video)) << c.video;
+    EXPECT_EQ(video_frames(dir / c.video), 3u) << c.video;
     EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << c.video;
     if (ffprobe) {
       const std::string counted = dir / "frames-counted";
@@ -590,7 +610,7 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
       {"help-full", "--help >$S/dev/full", 1, "cannot write standard output: No space left on device"},
       {"version-full", "--version >$S/dev/full", 1, "cannot write standard output: No space left on device"},
       {"tiny-raw", "--raw $S/tiny/f.raw", 1, "cannot write '$S/tiny/f.raw': No space left on device"},
-      {"read-only", "--out $S/ro/x.png", 1, "cannot write '$S/ro/x.png': Read-only file system"},
+      {"read-only", "--out $S/ro/x.png", 1, "cannot write '$S/ro/x.png': the folder '$S/ro' is not writable (Read-only file system)"},
   };
   std::string script =
       "set -u\n"
