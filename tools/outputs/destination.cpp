@@ -123,12 +123,19 @@ void require_replaceable_file(const std::string& path, const struct stat& info, 
   }
   const std::string folder = folder_of(path);
   require_writable_folder(folder, for_name);
-  // In a sticky folder only the file's owner or the folder's may replace it
-  // (and, as with links, root is held to that too in a shared folder).
+  // In a sticky folder, another user's file is refused as the kernel would
+  // refuse it: rename() lets only the file's owner, the folder's owner or
+  // root replace it, and the protected-regular rule keeps even root from
+  // writing, in a world-writable one, a file that is neither the caller's
+  // nor the folder owner's.
   struct stat folder_info {};
   if (::stat(folder.c_str(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) != 0 &&
-      info.st_uid != ::geteuid() && folder_info.st_uid != ::geteuid()) {
-    fail(for_name, "it belongs to another user, in the shared folder " + in_quotes(folder), EPERM);
+      info.st_uid != ::geteuid()) {
+    const bool kept_from_root = (folder_info.st_mode & S_IWOTH) != 0 && info.st_uid != folder_info.st_uid;
+    const bool kept_from_others = folder_info.st_uid != ::geteuid() && ::geteuid() != 0;
+    if (kept_from_root || kept_from_others) {
+      fail(for_name, "it belongs to another user, in the shared folder " + in_quotes(folder), EPERM);
+    }
   }
 }
 

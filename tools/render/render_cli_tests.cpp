@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include <signal.h>
@@ -592,7 +595,7 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
     GTEST_SKIP() << "unshare -m is not available here (no private mount namespace): " << read_text(dir / "unshare.err");
   }
   std::filesystem::remove(dir / "unshare.err");
-  for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs"}) {
+  for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs", "flags"}) {
     std::filesystem::create_directories(dir.path() / folder);
   }
   const bool have_ffmpeg = installed("ffmpeg").has_value();
@@ -611,6 +614,12 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
       {"version-full", "--version >$S/dev/full", 1, "cannot write standard output: No space left on device"},
       {"tiny-raw", "--raw $S/tiny/f.raw", 1, "cannot write '$S/tiny/f.raw': No space left on device"},
       {"read-only", "--out $S/ro/x.png", 1, "cannot write '$S/ro/x.png': the folder '$S/ro' is not writable (Read-only file system)"},
+      // Files that can be written but not replaced, and a frames folder that
+      // cannot be written: refused before anything is rendered or replaced.
+      {"bind-pair", "--out $S/keep/a.png --raw $S/keep/b.raw", 1,
+       "cannot write '$S/keep/b.raw': it is a mount point (a bind mount), which cannot be replaced"},
+      {"ro-frames", "--frames 2 --out-dir $S/ro", 1, "cannot write into the folder '$S/ro': Read-only file system"},
+      {"no-terminal", "--raw $S/dev/tty", 1, "cannot write '$S/dev/tty': No such device or address"},
   };
   std::string script =
       "set -u\n"
@@ -618,14 +627,30 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
       "mknod -m 666 $S/dev/null c 1 3 && mknod -m 666 $S/dev/full c 1 7\n"
       "ln -s /proc/self/fd/1 $S/dev/stdout\n"
       "mount -t tmpfs -o size=16k tmpfs $S/tiny\n"
-      "mount --bind $S/ro-source $S/ro && mount -o remount,bind,ro $S/ro\n";
+      "mount --bind $S/ro-source $S/ro && mount -o remount,bind,ro $S/ro\n"
+      "mknod -m 666 $S/dev/tty c 5 0\n"
+      "mkdir $S/keep && printf old > $S/keep/a.png && printf old > $S/keep/b.raw && printf src > $S/bind-source\n"
+      "mount --bind $S/bind-source $S/keep/b.raw\n"
+      // chattr needs a file system that keeps the flags; a tmpfs of a recent
+      // kernel does, an older one does not, and the case is then left out.
+      "mount -t tmpfs -o size=1m tmpfs $S/flags && printf old > $S/flags/i.png && printf old > $S/flags/a.png\n"
+      "if chattr +i $S/flags/i.png 2>>$S/logs/chattr.err && chattr +a $S/flags/a.png 2>>$S/logs/chattr.err; then\n"
+      "  $R --out $S/flags/i.png 2>$S/logs/immutable.err; echo \"immutable $?\"\n"
+      "  $R --out $S/flags/a.png 2>$S/logs/append-only.err; echo \"append-only $?\"\n"
+      "  echo \"flags $(cat $S/flags/i.png $S/flags/a.png)\"\n"
+      "  chattr -i $S/flags/i.png; chattr -a $S/flags/a.png\n"
+      "fi\n";
   std::vector<Case> all = cases;
   if (have_ffmpeg) {
     all.push_back({"tiny-video", "--frames 30 --out-dir $S/frames --video $S/tiny/v.mp4", 1,
                    "cannot write '$S/tiny/v.mp4': ffmpeg"});
+    all.push_back({"bind-video", "--frames 2 --out-dir $S/new/frames --video $S/keep/b.raw", 1,
+                   "cannot write '$S/keep/b.raw': it is a mount point"});
   }
   for (const Case& c : all) {
-    script += "$R " + c.args + " 2>$S/logs/" + c.key + ".err; echo \"" + c.key + " $?\"\n";
+    // The terminal case runs in a session of its own, with no terminal.
+    script += std::string(c.key == "no-terminal" ? "setsid -w " : "") + "$R " + c.args + " 2>$S/logs/" + c.key +
+              ".err; echo \"" + c.key + " $?\"\n";
   }
   script +=
       "echo \"dev $(ls -A $S/dev | tr '\\n' ' ')\"\n"
@@ -662,13 +687,263 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
   // The devices are still devices, the link still a link; nothing was left
   // on the full disk or the read-only folder, and the run that failed on a
   // device wrote none of its other outputs.
-  EXPECT_EQ(report["dev"], "full null stdout ");
+  EXPECT_EQ(report["dev"], "full null stdout tty ");
+  EXPECT_TRUE(read_text(dir / "keep/a.png") == "old");
+  EXPECT_FALSE(std::filesystem::exists(dir / "new"));
+  if (report.count("flags")) {
+    EXPECT_EQ(report["immutable"], "1");
+    EXPECT_EQ(report["append-only"], "1");
+    EXPECT_EQ(report["flags"], "oldold");
+    EXPECT_NE(read_text(dir / "logs/immutable.err").find("Operation not permitted (it is immutable)"), std::string::npos)
+        << read_text(dir / "logs/immutable.err");
+    EXPECT_NE(read_text(dir / "logs/append-only.err").find("it is append-only or immutable"), std::string::npos)
+        << read_text(dir / "logs/append-only.err");
+  }
   EXPECT_EQ(report["kinds"], "character special file,character special file, symbolic link");
   EXPECT_EQ(report["tiny"], "");
   EXPECT_EQ(report["ro"], "");
   EXPECT_FALSE(std::filesystem::exists(dir / "good.png"));
   EXPECT_EQ(std::filesystem::file_size(dir / "logs/raw.bytes"), 1'228'800u);
   EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// Runs `script` with sh, $S the scratch folder and $R the program, in a
+// private mount namespace when `private_mounts`; each line it prints as
+// "key value" becomes an entry of the result.
+std::map<std::string, std::string> run_script(const ScratchDir& dir, const std::string& script, bool private_mounts) {
+  std::ofstream(dir / "script.sh") << script;
+  const std::string command = "S='" + dir.path().string() + "' R='" VELMORA_RENDER_PROGRAM "' " +
+                              (private_mounts ? "unshare -m --propagation private " : "") + "sh " +
+                              (dir / "script.sh") + " > " + (dir / "report") + " 2>" + (dir / "script.err");
+  EXPECT_EQ(std::system(command.c_str()), 0) << read_text(dir / "script.err");
+  std::map<std::string, std::string> report;
+  std::istringstream lines(read_text(dir / "report"));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t space = line.find(' ');
+    report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+  }
+  for (const char* name : {"script.sh", "report", "script.err"}) std::filesystem::remove(dir / name);
+  return report;
+}
+
+std::string with_scratch(std::string text, const ScratchDir& dir) {
+  for (std::size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, dir.path().string());
+  return text;
+}
+
+// The runs of a script, one per case: each prints its status as "key N",
+// and its standard error goes to $S/logs/key.err.
+struct ScriptCase {
+  std::string key, setup, run;  // shell text; $S is the scratch folder, $R the program
+  int exit_code;
+  std::string says;  // in its one line of error; empty: nothing on standard error
+};
+
+void expect_script_cases(const ScratchDir& dir, const std::vector<ScriptCase>& cases,
+                         std::map<std::string, std::string>& report) {
+  for (const ScriptCase& c : cases) {
+    EXPECT_EQ(report[c.key], std::to_string(c.exit_code)) << c.key;
+    const std::string err = read_text(dir / ("logs/" + c.key + ".err"));
+    if (c.says.empty()) {
+      EXPECT_EQ(err, "") << c.key;
+      continue;
+    }
+    EXPECT_NE(err.find(with_scratch(c.says, dir)), std::string::npos) << c.key << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.key << ": " << err;
+  }
+}
+
+std::string script_of(const std::vector<ScriptCase>& cases) {
+  std::string script = "set -u\nmkdir -p $S/logs\n";
+  for (const ScriptCase& c : cases) {
+    script += c.setup + "\n(" + c.run + ") 2>$S/logs/" + c.key + ".err; echo \"" + c.key + " $?\"\n";
+  }
+  return script;
+}
+
+struct FileState {
+  std::string text;
+  mode_t mode = 0;
+  uid_t owner = 0;
+  gid_t group = 0;
+  bool link = false;
+};
+
+FileState state_of(const std::string& path) {
+  FileState s;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) s.link = S_ISLNK(info.st_mode);
+  if (::stat(path.c_str(), &info) != 0) return s;
+  s.text = read_text(path);
+  s.mode = info.st_mode & 07777;
+  s.owner = info.st_uid;
+  s.group = info.st_gid;
+  return s;
+}
+
+bool is_png(const std::string& text) { return text.rfind("\x89PNG", 0) == 0; }
+
+// Replacing as the shell's `>` would write, and links as the kernel's
+// protected-symlink rule would follow them, whatever this machine's own
+// setting: as root, and as nobody (through setpriv), in folders of each
+// kind.  Each case reads its result back from the file system.
+TEST(RenderProgramOutputs, OtherUsersFilesLinksAndSharedFolders) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to make files for another user and run as nobody";
+  ScratchDir dir;
+  // nobody runs its own copy of the program (the build folder may be
+  // closed to it); $N runs it as nobody.
+  const std::string setup =
+      "cp $R $S/velmora-render && chmod 755 $S/velmora-render\n"
+      "N='setpriv --reuid=65534 --regid=65534 --clear-groups '$S/velmora-render\n"
+      "mkdir $S/own $S/shared $S/shared2 $S/nobody && chmod 1777 $S/shared $S/shared2\n"
+      "chown 65534:65534 $S/nobody\n"
+      "printf victim > $S/own/victim; printf victim > $S/own/victim2\n";
+  const std::vector<ScriptCase> cases = {
+      {"planted-link", "ln -s $S/own/victim $S/shared/velmora.png && chown -h 65534 $S/shared/velmora.png",
+       "cd $S/shared && $R", 1, "it is a link made by another user in the shared folder '.'"},
+      {"planted-frame", "ln -s $S/own/victim2 $S/shared2/frame_0000.png && chown -h 65534 $S/shared2/frame_0000.png",
+       "$R --frames 2 --out-dir $S/shared2", 1, "link made by another user"},
+      {"own-link", "ln -s $S/own/target.png $S/shared/mine.png", "$R --initial --out $S/shared/mine.png", 0, ""},
+      {"nobody-link", "ln -s $S/nobody/t.png $S/shared/n.png && chown -h 65534 $S/shared/n.png",
+       "$N --initial --out $S/shared/n.png", 0, ""},
+      {"read-only", "printf keep > $S/nobody/ro.png && chown 65534 $S/nobody/ro.png && chmod 444 $S/nobody/ro.png",
+       "$N --initial --out $S/nobody/ro.png", 1, "Permission denied (it is read-only to you)"},
+      {"private", "printf old > $S/nobody/private.png && chown 65534:65534 $S/nobody/private.png && chmod 600 $S/nobody/private.png",
+       "$N --initial --out $S/nobody/private.png", 0, ""},
+      {"owner-kept", "printf old > $S/own/theirs.png && chown 65534:65534 $S/own/theirs.png && chmod 640 $S/own/theirs.png",
+       "$R --initial --out $S/own/theirs.png", 0, ""},
+      {"theirs-in-shared", "printf keep > $S/shared/theirs.png && chown 65534 $S/shared/theirs.png",
+       "$R --initial --out $S/shared/theirs.png", 1, "it belongs to another user, in the shared folder '$S/shared'"},
+      {"roots-in-shared", "printf keep > $S/shared/roots.png && chmod 666 $S/shared/roots.png",
+       "$N --initial --out $S/shared/roots.png", 1, "it belongs to another user"},
+      {"closed-folder", "printf keep > $S/own/open.png && chmod 666 $S/own/open.png",
+       "$N --initial --out $S/own/open.png", 1, "the folder '$S/own' is not writable (Permission denied)"},
+  };
+  auto report = run_script(dir, setup + script_of(cases), false);
+  expect_script_cases(dir, cases, report);
+
+  // What was refused is as it was; what was written went through the links
+  // it was allowed to follow, and kept its owner and mode.
+  EXPECT_TRUE(state_of(dir / "own/victim").text == "victim");
+  EXPECT_TRUE(state_of(dir / "own/victim2").text == "victim");
+  EXPECT_FALSE(std::filesystem::exists(dir / "shared2/frame_0001.png"));
+  EXPECT_TRUE(state_of(dir / "shared/velmora.png").link);
+  EXPECT_TRUE(state_of(dir / "shared/mine.png").link);
+  EXPECT_TRUE(is_png(state_of(dir / "own/target.png").text));
+  EXPECT_TRUE(is_png(state_of(dir / "nobody/t.png").text));
+  const FileState read_only = state_of(dir / "nobody/ro.png");
+  EXPECT_TRUE(read_only.text == "keep");
+  EXPECT_EQ(read_only.mode, 0444u);
+  const FileState private_file = state_of(dir / "nobody/private.png");
+  EXPECT_TRUE(is_png(private_file.text));
+  EXPECT_EQ(private_file.mode, 0600u);
+  EXPECT_EQ(private_file.owner, 65534u);
+  const FileState theirs = state_of(dir / "own/theirs.png");
+  EXPECT_TRUE(is_png(theirs.text));
+  EXPECT_EQ(theirs.mode, 0640u);
+  EXPECT_EQ(theirs.owner, 65534u);
+  EXPECT_EQ(theirs.group, 65534u);
+  for (const char* kept : {"shared/theirs.png", "shared/roots.png", "own/open.png"}) {
+    EXPECT_TRUE(state_of(dir / kept).text == "keep") << kept;
+  }
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// SIGPIPE and SIGXFSZ end the write that caused them, not the program: a
+// closed pipe on standard output is a quiet end with 141, a file past the
+// size limit a failure with its reason, and neither leaves a temporary or
+// the frame's other output.
+TEST(RenderProgramOutputs, ClosedPipesAndFileSizeLimits) {
+  ScratchDir dir;
+  const std::vector<ScriptCase> cases = {
+      {"pipe", "", "bash -c '\"$R\" --initial --raw - --out \"$S/p.png\" | head -c 10 > \"$S/head.out\"; exit ${PIPESTATUS[0]}'",
+       141, ""},
+      {"size-limit", "", "ulimit -f 1000; $R --initial --raw $S/big.raw --out $S/beside.png", 1,
+       "cannot write '$S/big.raw': File too large"},
+  };
+  auto report = run_script(dir, script_of(cases), false);
+  expect_script_cases(dir, cases, report);
+  EXPECT_EQ(read_text(dir / "logs/pipe.err"), "");
+  EXPECT_EQ(std::filesystem::file_size(dir / "head.out"), 10u);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"head.out", "logs"}));
+}
+
+// One run at a time writes into a frames folder: a second fails at once,
+// with a message, and writes nothing there.
+TEST(RenderProgramOutputs, OneWriterPerAnimationFolder) {
+  ScratchDir dir;
+  const Running first = start_render({"--frames", "9999", "--out-dir", "anim"}, dir.path());
+  ASSERT_TRUE(wait_for([&] { return std::filesystem::exists(dir / "anim/frame_0001.png"); }));
+  const RunResult second = run_render({"--frames", "3", "--out-dir", "anim", "--size", "8x8"}, dir.path());
+  ::kill(first.pid, SIGTERM);
+  const RunResult first_result = finish_render(first);
+  EXPECT_EQ(first_result.exit_code, 128 + SIGTERM);
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_EQ(second.err,
+            "velmora-render: cannot write into the folder 'anim': another run is writing an animation there; wait "
+            "for it to end or choose another folder\n");
+  // Every frame there is the first run's, at its size.
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "anim")) {
+    EXPECT_EQ(image::read_png_file(e.path()).width, 640) << e.path();
+  }
+}
+
+// An encoder that never answers when asked for its version is given up on,
+// before anything is made.
+TEST(RenderProgramOutputs, SilentEncoderIsGivenUpOn) {
+  ScratchDir dir;
+  const std::string path = write_fake_ffmpeg(dir);
+  const RunResult run = run_render({"--frames", "2", "--out-dir", "anim", "--video", "v.mp4"}, dir.path(),
+                                   Launch{path, {{"FAKE_MODE", "mute"}}, false});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err,
+            "velmora-render: --video needs ffmpeg, which did not answer within 5 s when asked for its version; "
+            "nothing was rendered\n");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"bin"});
+}
+
+// Folders: every folder a failed run made is removed, not only the last;
+// one it did not make, or a link to a missing one, is never removed; a
+// socket or a closed standard output is named as what it is.
+TEST(RenderProgramOutputs, FoldersSocketsAndClosedStandardOutput) {
+  ScratchDir dir;
+  const std::string path = write_fake_ffmpeg(dir);
+  std::filesystem::create_directories(dir.path() / "a-folder");
+  std::filesystem::create_directories(dir.path() / "existing");
+  std::filesystem::create_symlink("nowhere", dir / "dangling");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = dir / "socket";
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socket_path.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  struct Case {
+    std::vector<std::string> args;
+    bool close_stdout;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"--frames", "2", "--out-dir", "deep/er/anim", "--video", "a-folder"}, false, "it is a folder"},
+      {{"--frames", "2", "--out-dir", "existing", "--video", "a-folder"}, false, "it is a folder"},
+      {{"--frames", "2", "--out-dir", "dangling"}, false,
+       "cannot create the folder 'dangling': 'dangling' is a link to a folder that does not exist"},
+      {{"--frames", "2", "--out-dir", "dangling/anim"}, false, "is a link to a folder that does not exist"},
+      {{"--initial", "--out", "socket"}, false, "cannot write 'socket': it is a socket, not a file"},
+      {{"--initial", "--out", "/proc/self/fd/1"}, true,
+       "cannot write standard output: it was closed when the program started"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run = run_render(c.args, dir.path(), Launch{path, {}, c.close_stdout});
+    EXPECT_EQ(run.exit_code, 1) << joined(c.args);
+    EXPECT_EQ(run.err, "velmora-render: " + run.err.substr(16)) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << joined(c.args) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a-folder", "bin", "dangling", "existing", "socket"}))
+        << joined(c.args);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "existing"));
+  }
+  ::close(sock);
 }
 
 TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
