@@ -35,6 +35,11 @@ MadeFolders::MadeFolders(const std::string& path) {
       if (!S_ISDIR(info.st_mode)) cannot_make(path, in_quotes(at.string()) + " is not a folder", ENOTDIR);
       break;
     }
+    if (errno == ENOTDIR) {  // something above is not a folder: find it to name it
+      missing.clear();
+      at = at.parent_path();
+      continue;
+    }
     if (errno != ENOENT) cannot_make(path, std::strerror(errno), errno);
     struct stat link {};
     if (::lstat(at.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
