@@ -100,6 +100,30 @@ void undo_one(PendingFile& file, Step step) {
   }
 }
 
+// Puts every file in place, or undoes what it did and throws.
+void put_all_in_place(std::span<PendingFile* const> files) {
+  std::vector<Step> done;
+  try {
+    for (PendingFile* file : files) done.push_back(put_one(*file));
+  } catch (...) {
+    for (std::size_t i = done.size(); i-- > 0;) undo_one(*files[i], done[i]);
+    throw;
+  }
+  // Every new file is in place; the old ones, now under the temporaries'
+  // names, go.
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Temporary& t = files[i]->temporary();
+    if (done[i] == Step::exchanged) ::unlinkat(t.folder().fd(), t.name().c_str(), 0);
+    t.release();
+  }
+  std::set<int> synced;
+  for (PendingFile* file : files) {
+    if (synced.insert(file->temporary().folder().fd()).second) {
+      file->temporary().folder().sync(file->destination().name);
+    }
+  }
+}
+
 }  // namespace
 
 PendingFile::PendingFile(Destination destination) : destination_(std::move(destination)) {
@@ -120,32 +144,19 @@ void finish_temporary(PendingFile& file) {
 }
 
 void put_in_place(std::span<PendingFile* const> files, const std::function<void()>& report) {
-  // No interrupt cuts the set in two: its cleanup waits for the whole set
-  // to be in place and reported, or finds none of it done.
-  UninterruptedStep step;
-  if (interrupt_arrived()) wait_for_interrupt_to_end_the_run();
-
-  std::vector<Step> done;
-  try {
-    for (PendingFile* file : files) done.push_back(put_one(*file));
-  } catch (...) {
-    for (std::size_t i = done.size(); i-- > 0;) undo_one(*files[i], done[i]);
-    throw;
-  }
-  // Every new file is in place; the old ones, now under the temporaries'
-  // names, go.
-  std::set<int> folders;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    Temporary& t = files[i]->temporary();
-    if (done[i] == Step::exchanged) ::unlinkat(t.folder().fd(), t.name().c_str(), 0);
-    t.release();
-  }
-  for (PendingFile* file : files) {
-    if (folders.insert(file->temporary().folder().fd()).second) {
-      file->temporary().folder().sync(file->destination().name);
+  {
+    // No interrupt cuts the set in two: its cleanup waits for the whole set
+    // to be in place and reported, or finds none of it done.
+    UninterruptedStep step;
+    if (!interrupt_arrived()) {
+      put_all_in_place(files);
+      if (report) report();
+      return;
     }
   }
-  if (report) report();
+  // An interrupt came first: nothing is put in place, and the cleanup, free
+  // to run now, ends the program.
+  wait_for_interrupt_to_end_the_run();
 }
 
 void write_in_place(const Destination& d, std::span<const std::uint8_t> bytes) {

@@ -112,7 +112,9 @@ const char* kFooter =
     "Animation: the clock starts at 1.0 and advances by 0.5/F before every frame,\n"
     "so frame 0 is at 1.0 + 0.5/F, frame k at 1.0 + (k+1) * 0.5/F (summed in single\n"
     "precision, as the viewer does).  Frames go to DIR/frame_0000.png, ... (DIR is\n"
-    "created if missing).  --video needs ffmpeg on the PATH.\n"
+    "created if missing).  One run at a time writes into DIR: a second run given\n"
+    "the same DIR fails at once (it does not wait).  --video needs ffmpeg on the\n"
+    "PATH.\n"
     "\n"
     "Benchmark: renders the animation for a short warm-up, then for S seconds, and\n"
     "reports frames per second and the median, 5th and 95th percentile\n"
@@ -127,15 +129,20 @@ const char* kFooter =
     "or --size repeated): the sizes are measured in turns, S seconds each, and a\n"
     "table shows how the time per frame grows with the pixel count.\n"
     "\n"
-    "Outputs: a file is written to a temporary beside it and renamed into place;\n"
-    "a device, FIFO or terminal, or - for standard output, is written in place.\n"
-    "Every destination is checked before rendering, and a failed run leaves none\n"
-    "of its files written or replaced.  An interrupted animation keeps the frames\n"
-    "finished so far, each whole, and no video.\n"
+    "Outputs: a file is written to a temporary beside it, synced, and put in its\n"
+    "place keeping its mode (and owner, as root); a file you could not write with\n"
+    "the shell's > is refused.  A device, FIFO or terminal, or - for standard\n"
+    "output, is written in place.  A link is followed only where the kernel's\n"
+    "protected-symlink rule allows (not another user's link in a shared sticky\n"
+    "folder), and stays a link.  Every destination is checked before rendering,\n"
+    "and a failed run leaves none of its files written or replaced.  An\n"
+    "interrupted animation keeps the frames finished so far, each whole, and no\n"
+    "video.\n"
     "\n"
     "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
-    "twice), 1 when an output cannot be written (standard output included), and\n"
-    "128 + the signal's number when interrupted.";
+    "twice), 1 when an output cannot be written (standard output included),\n"
+    "128 + the signal's number when interrupted, and 141, with nothing said, when\n"
+    "standard output is a pipe whose reader has gone.";
 
 ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
