@@ -1,13 +1,27 @@
 #include "app/frame_step.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "gpu/rtlib.h"
 #include "scene/animation.h"
 #include "scene/scene.h"
 
+void init_scene() {
+  pixel_buffer = allocate_pixel_buffer(
+      static_cast<std::size_t>(kFrameWidth) * kFrameHeight * sizeof(unsigned int), std::malloc);
+  gpu_init(kFrameWidth, kFrameHeight);
+
+  // The materials live on only in the kernel's store.
+  const SceneRecords scene = initial_scene();
+  std::ranges::copy(scene.spheres, spheres);
+  std::ranges::copy(scene.lights, lights);
+  upload_scene(spheres, lights, scene.materials);
+}
+
 void run_frame(FrameRateWindow& rate_window, const FrameWindow& window) {
   animate_scene();
-  upload_spheres(spheres, record_count(spheres));
-  upload_lights(lights, record_count(lights));
+  upload_scene(spheres, lights);
   render_frame(pixel_buffer);
   window.show(pixel_buffer);
 

@@ -1,11 +1,17 @@
-// One frame of the frame loop, apart from the window system: the display
-// callback runs it with GLUT's clock, drawing and title, and tests with
-// their own.
+// The viewer's set-up and one frame of its frame loop, apart from the window
+// system: the display callback runs the frame with GLUT's clock, drawing
+// and title, and tests with their own.
 #pragma once
 
 #include <cstdint>
 
 #include "app/frame_rate.h"
+
+// Allocates pixel_buffer, creates the GPU context for the frame size, writes
+// the initial scene's spheres and lights into the scene storage and uploads
+// them with the materials.  If the frame buffer cannot be allocated it
+// prints one line on standard error and ends the process with exit code 1.
+void init_scene();
 
 // What a frame needs from the window system.
 struct FrameWindow {

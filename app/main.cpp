@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/frame_loop.h"
+#include "app/frame_step.h"
 #include "app/window_position.h"
 #include "cutil/cutil.h"
 #include "gpu/rtlib.h"

@@ -1,31 +1,29 @@
 // The CPU back-end's controls: the CPU's name, the threads that run the
-// blocks and the kernel path that traces them.
+// blocks and the kernel variant that traces them.
+
+#include <vector>
 
 #include "cpu_backend/block_trace.h"
-#include "gpu/backend.h"
+#include "gpu/backend_controls.h"
+#include "gpu/runtime.h"
 
-namespace {
-
-// The kernel paths by the names the tools use.
-struct NamedKernel {
-  const char* name;
-  CpuKernel kernel;
-};
-constexpr NamedKernel kKernels[] = {
-    {"simd", CpuKernel::simd}, {"stages", CpuKernel::stages}, {"scalar", CpuKernel::scalar}};
-
-}  // namespace
+std::span<const KernelChoice> backend_kernels() {
+  static const std::vector<KernelChoice> choices = [] {
+    std::vector<KernelChoice> v;
+    for (const CpuKernel& k : cpu_kernels()) v.push_back({k.name, k.description});
+    return v;
+  }();
+  return choices;
+}
 
 BackendInfo backend_info() {
+  const CpuKernel& kernel = selected_cpu_kernel();
   BackendInfo info;
   info.device_name = first_device_name();
-  const CpuKernel kernel = ray_trace_cpu_kernel();
   info.backend = "cpu";
   info.threads = cpurt::thread_count();
-  info.lanes = kernel == CpuKernel::scalar ? 1 : ray_trace_simd_lanes();
-  for (const NamedKernel& k : kKernels) {
-    if (k.kernel == kernel) info.kernel = k.name;
-  }
+  info.lanes = kernel.lanes;
+  info.kernel = kernel.name;
   return info;
 }
 
@@ -36,9 +34,9 @@ bool set_backend_threads(int n) {
 }
 
 bool set_backend_kernel(const std::string& name) {
-  for (const NamedKernel& k : kKernels) {
+  for (const CpuKernel& k : cpu_kernels()) {
     if (name == k.name) {
-      ray_trace_set_cpu_kernel(k.kernel);
+      select_cpu_kernel(k);
       return true;
     }
   }

@@ -1,17 +1,25 @@
 // The kernel's CPU launch, block by block: the CPU runtime calls
 // `ray_trace` (kernel/ray_trace.h) once per block of the grid, and one call
-// traces all of the block's threads: as packs of SIMD lanes over square
-// sub-tiles of the block, as packs of live rays stage by stage, or one pixel
-// at a time.
+// traces all of the block's pixels with the selected kernel variant.
 #pragma once
 
-// How one block's threads are traced: as packs of SIMD lanes, each through
-// the whole bounce loop (the default); as packs of live rays, stage by
-// stage (cpu_backend/stage_trace.h); or one pixel per call, the scalar path
-// the CUDA kernel takes, kept for comparison and testing.
-enum class CpuKernel { simd, stages, scalar };
-void ray_trace_set_cpu_kernel(CpuKernel kernel);
-CpuKernel ray_trace_cpu_kernel();
+#include <span>
 
-// Number of lanes in a pack of the packed paths.
-int ray_trace_simd_lanes();
+struct SceneView;
+
+// A kernel variant: how one block (blockIdx and blockDim set for it) is
+// traced, and how many pixels one call of the trace computes.  A new
+// variant is one function and one row of the table in block_trace.cpp.
+struct CpuKernel {
+  const char* name;
+  const char* description;  // for --help, a few words
+  void (*trace_block)(const SceneView& scene, unsigned int* pixels, int width, int height);
+  int lanes;
+};
+
+// The variants, the default first.
+std::span<const CpuKernel> cpu_kernels();
+
+// The variant later launches use; one of cpu_kernels().
+void select_cpu_kernel(const CpuKernel& kernel);
+const CpuKernel& selected_cpu_kernel();

@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "cutil/cutil.h"
-#include "gpu/backend.h"
+#include "gpu/runtime.h"
 #include "gpu/sphere_texture.h"
 #include "kernel/ray_trace.cu"
 #include "scene/records.h"
@@ -138,7 +138,7 @@ float milliseconds_between(std::chrono::steady_clock::time_point from,
 
 // One frame: launch over the whole frame in 8 x 8 blocks, wait, copy back.
 // With `times` null the frame's time is printed; otherwise it is returned.
-int render(unsigned int* pixel_buffer, FrameTimes* times) {
+int render(unsigned int* pixel_buffer, LaunchTimes* times) {
   select_device();
 
   unsigned int* pixels = device_pixels;
@@ -220,10 +220,25 @@ int upload_lights(const PointLight* records, int count) {
   return 0;
 }
 
+int upload_scene(std::span<const Sphere> spheres, std::span<const PointLight> lights,
+                 std::span<const Material> materials) {
+  const auto above = [](std::size_t count, int capacity) { return count > static_cast<std::size_t>(capacity); };
+  if (above(spheres.size(), kMaxSpheres) || above(lights.size(), kMaxLights) ||
+      above(materials.size(), kMaxMaterials)) {
+    return -1;
+  }
+  if (!spheres.empty()) upload_spheres(spheres.data(), static_cast<int>(spheres.size()));
+  if (!lights.empty()) upload_lights(lights.data(), static_cast<int>(lights.size()));
+  if (!materials.empty()) upload_materials(materials.data(), static_cast<int>(materials.size()));
+  return 0;
+}
+
+int upload_scene(const SceneRecords& scene) { return upload_scene(scene.spheres, scene.lights, scene.materials); }
+
 int render_frame(unsigned int* pixel_buffer) { return render(pixel_buffer, nullptr); }
 
-int render_frame_timed(unsigned int* pixel_buffer, FrameTimes* times) {
-  FrameTimes ignored;
+int render_frame_timed(unsigned int* pixel_buffer, LaunchTimes* times) {
+  LaunchTimes ignored;
   return render(pixel_buffer, times != nullptr ? times : &ignored);
 }
 

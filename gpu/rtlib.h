@@ -7,6 +7,9 @@
 // naming rtlib.cu and a fixed line number, and ends the process with exit(1).
 #pragma once
 
+#include <span>
+
+#include "scene/initial_scene_data.h"
 #include "scene/records.h"
 
 // Allocates the width x height frame buffer and the 1024-byte sphere buffer
@@ -23,8 +26,18 @@ int upload_spheres(const Sphere* records, int count);
 int upload_materials(const Material* records, int count);
 int upload_lights(const PointLight* records, int count);
 
-// Where the time of one frame went, in milliseconds of wall-clock time.
-struct FrameTimes {
+// A frame's scene into the kernel's stores: the spheres, the lights and the
+// materials, the calls above in that order; an empty span leaves its store
+// as it is.  Returns -1, copying nothing, when any part is above its store's
+// capacity, else 0.
+int upload_scene(std::span<const Sphere> spheres, std::span<const PointLight> lights,
+                 std::span<const Material> materials = {});
+
+// The whole scene: its spheres, lights and materials.
+int upload_scene(const SceneRecords& scene);
+
+// Where the time of one launch went, in milliseconds of wall-clock time.
+struct LaunchTimes {
   float kernel_ms;    // launch and the whole kernel run
   float readback_ms;  // copy of the frame to the host
   float total_ms;     // the two together: what the console line reports
@@ -35,4 +48,4 @@ struct FrameTimes {
 int render_frame(unsigned int* pixel_buffer);
 
 // The same frame without the console line; the times go to `times`.
-int render_frame_timed(unsigned int* pixel_buffer, FrameTimes* times);
+int render_frame_timed(unsigned int* pixel_buffer, LaunchTimes* times);

@@ -14,7 +14,7 @@
 #include "cpu_backend/block_trace.h"
 #include "cpu_runtime/test_hooks.h"
 #include "cutil/test_hooks.h"
-#include "gpu/backend.h"
+#include "gpu/backend_controls.h"
 #include "kernel/host_scene.h"
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"
@@ -38,9 +38,7 @@ struct TestScene {
       : records(clock ? scene_at_clock(*clock) : initial_scene()) {}
 
   void upload() const {
-    ASSERT_EQ(upload_materials(records.materials, record_count(records.materials)), 0);
-    ASSERT_EQ(upload_spheres(records.spheres, record_count(records.spheres)), 0);
-    ASSERT_EQ(upload_lights(records.lights, record_count(records.lights)), 0);
+    ASSERT_EQ(upload_scene(records), 0);
   }
 
   // The frame the host computes, one pixel at a time.
@@ -115,16 +113,16 @@ using RenderFrame = HostLayer;
 
 TEST_F(RenderFrame, EqualsTheHostTraceWordForWord) {
   init(kWidth, kHeight);
-  const std::optional<float> clocks[] = {std::nullopt, 1.0f, advance_clock(1.0f, 0.5f, 60.0f),
+  const std::optional<float> clocks[] = {std::nullopt, 1.0f, Animation{}.step(60.0f),
                                          2.5f, 4.0f, 5.75f};
   for (const std::optional<float>& clock : clocks) {
     const TestScene scene(clock);
     scene.upload();
     const std::vector<std::uint32_t> want = scene.reference_frame(kWidth, kHeight);
-    for (const char* kernel : {"simd", "stages", "scalar"}) {
-      ASSERT_TRUE(set_backend_kernel(kernel));
+    for (const KernelChoice& kernel : backend_kernels()) {
+      ASSERT_TRUE(set_backend_kernel(kernel.name));
       EXPECT_TRUE(same_frame(render(kWidth, kHeight), want, kWidth))
-          << kernel << " kernel, clock " << (clock ? std::to_string(*clock) : "initial");
+          << kernel.name << " kernel, clock " << (clock ? std::to_string(*clock) : "initial");
     }
   }
 }
@@ -186,7 +184,7 @@ TEST_F(RenderFrame, TimedFramesReturnTheirTimesInsteadOfPrinting) {
   const TestScene scene(std::nullopt);
   scene.upload();
   std::vector<std::uint32_t> timed(static_cast<std::size_t>(kWidth) * kHeight);
-  FrameTimes times{-1.0f, -1.0f, -1.0f};
+  LaunchTimes times{-1.0f, -1.0f, -1.0f};
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(render_frame_timed(timed.data(), &times), 0);
   std::fflush(stdout);
@@ -321,6 +319,29 @@ TEST_F(Uploads, EachStoreTakesUpToItsCapacityAndRefusesMore) {
   }
 }
 
+// A scene with any part above its store's capacity is refused whole: no
+// store changes, not even those whose part would fit.
+TEST_F(Uploads, SceneWithAnyPartAboveItsCapacityIsRefusedWhole) {
+  init(kWidth, kHeight);
+  const SceneRecords scene = initial_scene();
+  ASSERT_EQ(upload_scene(scene), 0);
+  const auto sphere_bytes = [] { return static_cast<const unsigned char*>(cpurt::texture_memory(spheres_texture).base); };
+  const std::vector<unsigned char> spheres_before(sphere_bytes(), sphere_bytes() + kSphereBufferBytes);
+  const std::vector<unsigned char> materials_before(materials_dump, materials_dump + kMaterialStoreBytes);
+  const std::vector<unsigned char> lights_before(point_lights_dump, point_lights_dump + kLightStoreBytes);
+
+  static Sphere too_many_spheres[kMaxSpheres + 1];
+  static PointLight too_many_lights[kMaxLights + 1];
+  static Material too_many_materials[kMaxMaterials + 1];
+  EXPECT_EQ(upload_scene(too_many_spheres, scene.lights, scene.materials), -1);
+  EXPECT_EQ(upload_scene(scene.spheres, too_many_lights, scene.materials), -1);
+  EXPECT_EQ(upload_scene(scene.spheres, scene.lights, too_many_materials), -1);
+
+  EXPECT_EQ(std::memcmp(sphere_bytes(), spheres_before.data(), spheres_before.size()), 0);
+  EXPECT_EQ(std::memcmp(materials_dump, materials_before.data(), materials_before.size()), 0);
+  EXPECT_EQ(std::memcmp(point_lights_dump, lights_before.data(), lights_before.size()), 0);
+}
+
 TEST_F(Uploads, BackendControlsReachTheCpuRuntimeAndKernel) {
   BackendInfo info = backend_info();
   EXPECT_EQ(info.backend, "cpu");
@@ -328,7 +349,7 @@ TEST_F(Uploads, BackendControlsReachTheCpuRuntimeAndKernel) {
   ASSERT_EQ(cudaGetDeviceProperties(&prop, 0), cudaSuccess);
   EXPECT_EQ(info.device_name, prop.name);
   EXPECT_EQ(info.kernel, "simd");
-  EXPECT_EQ(info.lanes, ray_trace_simd_lanes());
+  EXPECT_EQ(info.lanes, lanes::LaneTypes<lanes::NativePack>::width);
 
   EXPECT_TRUE(set_backend_threads(1));
   EXPECT_TRUE(set_backend_kernel("scalar"));

@@ -314,10 +314,7 @@ VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Flo
   return next;
 }
 
-// The stages of one bounce, each a function of its own so that the CPU
-// back-end can run them as separate passes over queues of rays (each pass
-// then holds only its own working set), while a CUDA thread calls them in
-// turn for its one pixel:
+// One bounce, step by step:
 //   find_nearest_hit   the ray's nearest sphere
 //   in_shadow          whether the hit sees the light
 //   hit_color          its colour, before the ray's weight

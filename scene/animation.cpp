@@ -4,11 +4,8 @@
 
 #include "scene/scene.h"
 
-float anim_time = kStartClock;
-float anim_speed = kAnimationSpeed;
+Animation animation;
 float fps = kStartFrameRate;
-
-float advance_clock(float clock, float speed, float rate) { return speed / rate + clock; }
 
 void place_animated_spheres(Sphere* scene_spheres, float t) {
   // Sine and cosine at double precision of the float clock, each rounded to
@@ -22,6 +19,5 @@ void place_animated_spheres(Sphere* scene_spheres, float t) {
 }
 
 void animate_scene() {
-  anim_time = advance_clock(anim_time, anim_speed, fps);
-  place_animated_spheres(spheres, anim_time);
+  place_animated_spheres(spheres, animation.step(fps));
 }

@@ -10,14 +10,24 @@ inline constexpr float kStartClock = 1.0f;
 inline constexpr float kAnimationSpeed = 0.5f;
 inline constexpr float kStartFrameRate = 60.0f;
 
-// The animation state.
-extern float anim_time;   // the clock, kStartClock at start
-extern float anim_speed;  // clock units per second, kAnimationSpeed
-extern float fps;         // frame rate measured by the frame loop, kStartFrameRate at start
+// The clock and its step.  Every frame advances the clock by
+// speed / rate, the quotient first, summed in single precision: the
+// viewer, the tools and the tests all step it here.
+struct Animation {
+  float clock = kStartClock;
+  float speed = kAnimationSpeed;
 
-// The clock after one frame at `rate` frames per second:
-// speed / rate + clock, the quotient first, stored as a float.
-float advance_clock(float clock, float speed, float rate);
+  // The clock after one more frame at `rate` frames per second.
+  float step(float rate) {
+    clock = speed / rate + clock;
+    return clock;
+  }
+};
+
+// The viewer's animation, and the frame rate its frame loop measured last
+// (kStartFrameRate before the first measure).
+extern Animation animation;
+extern float fps;
 
 // Writes the centres of spheres 1 and 3 for the clock t:
 // sphere 1 at (2 sin t, 0.5, cos t - 5), sphere 3 at (0.5 cos t, 0.5 + 0.5 cos t, -3).
@@ -25,6 +35,6 @@ float advance_clock(float clock, float speed, float rate);
 // sphere 3 are written.
 void place_animated_spheres(Sphere* scene_spheres, float t);
 
-// One frame's step of the global state: advances anim_time by
-// anim_speed / fps and moves spheres 1 and 3 of the scene's `spheres`.
+// One frame's step of the viewer: steps `animation` at `fps` and moves
+// spheres 1 and 3 of the scene's `spheres`.
 void animate_scene();

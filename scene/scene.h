@@ -1,4 +1,4 @@
-// The host-side scene storage and its one-time set-up.
+// The viewer's host-side scene storage and frame buffer.
 #pragma once
 
 #include <cstddef>
@@ -16,20 +16,13 @@ inline constexpr int kFrameHeight = 480;
 inline constexpr int kSceneStorageInitPriority = 1001;
 
 // The spheres and lights, default-constructed before main; only init_scene
-// and the animation change them.
+// (app/frame_step.h) and the animation change them.
 extern Sphere spheres[kInitialSphereCount];
 extern PointLight lights[kInitialLightCount];
 
 // The frame read back from the device: kFrameWidth x kFrameHeight words,
 // row 0 at the bottom.
 extern unsigned int* pixel_buffer;
-
-// Allocates pixel_buffer, creates the GPU context for the frame size, writes
-// the initial scene's spheres and lights into the storage above, and uploads
-// its materials and both lights.  The spheres are uploaded by every frame,
-// not here.  If the frame buffer cannot be allocated it prints one line on
-// standard error and ends the process with exit code 1.
-void init_scene();
 
 // Takes `bytes` from `allocate` for the frame buffer; on failure prints one
 // line on standard error and ends the process with exit code 1.

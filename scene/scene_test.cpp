@@ -4,36 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "gpu/rtlib.h"
-#include "kernel/ray_trace.h"
 
 namespace {
-
-// After init_scene the storage and the kernel's stores hold the initial
-// scene byte for byte: spheres and lights in the storage, materials and
-// both lights in the constant stores, and nothing past them.
-TEST(InitScene, FillsTheStorageAndTheStoresWithTheInitialScene) {
-  init_scene();
-  const SceneRecords want = initial_scene();
-
-  EXPECT_EQ(std::memcmp(spheres, want.spheres, sizeof(spheres)), 0);
-  EXPECT_EQ(std::memcmp(lights, want.lights, sizeof(lights)), 0);
-  EXPECT_EQ(std::memcmp(materials_dump, want.materials, sizeof(want.materials)), 0);
-  EXPECT_EQ(std::memcmp(point_lights_dump, want.lights, sizeof(want.lights)), 0);
-  const std::vector<unsigned char> zeros(kMaterialStoreBytes - sizeof(want.materials), 0);
-  EXPECT_EQ(std::memcmp(materials_dump + sizeof(want.materials), zeros.data(), zeros.size()), 0);
-
-  // The frame buffer holds the whole 640 x 480 frame (a sanitizer build
-  // reports a shorter block here).
-  ASSERT_NE(pixel_buffer, nullptr);
-  std::memset(pixel_buffer, 0, std::size_t{kFrameWidth} * kFrameHeight * 4u);
-
-  gpu_release();
-  std::free(pixel_buffer);
-  pixel_buffer = nullptr;
-}
 
 // What the rest of the system relies on: the light positions at their byte
 // offsets, the material bytes at offset 24, radius_sq the square of radius,

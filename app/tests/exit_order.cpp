@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/frame_step.h"
 #include "cpu_runtime/test_hooks.h"
 #include "gpu/rtlib.h"
 #include "scene/scene.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "gpu/backend.h"
+#include "gpu/backend_controls.h"
 #include "gpu/rtlib.h"
 #include "kernel/ray_trace.h"
 #include "scene/initial_scene_data.h"
@@ -30,13 +30,11 @@ const dim3 kGrid(kWidth / 8, kHeight / 8, 1);
 const dim3 kBlock(8, 8, 1);
 
 // The host layer set up with the scene as the animation places it a few
-// seconds in: materials once, spheres and lights as before every frame.
+// seconds in.
 bool set_up_scene() {
   const SceneRecords scene = scene_at_clock(2.5f);
   gpu_init(kWidth, kHeight);
-  upload_materials(scene.materials, record_count(scene.materials));
-  upload_spheres(scene.spheres, record_count(scene.spheres));
-  upload_lights(scene.lights, record_count(scene.lights));
+  upload_scene(scene);
   return true;
 }
 

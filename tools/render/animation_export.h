@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/outputs/output_set.h"
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 
 namespace render_tool {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/backend.h"
+#include "gpu/backend_controls.h"
 #include "tools/render/benchmark.h"
 
 namespace render_tool {

@@ -3,20 +3,15 @@
 #include <algorithm>
 #include <chrono>
 
+#include "gpu/backend_controls.h"
 #include "scene/animation.h"
 
 namespace render_tool {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // The frames of one configuration, gathered over its turns.
 struct Samples {
-  float clock = kStartClock;
+  Animation animation;
   int warmup_frames = 0;
   double timed_s = 0.0;
   std::vector<FrameTiming> timings;
@@ -48,6 +43,10 @@ BenchResult summary(const Samples& s) {
 
 }  // namespace
 
+double steady_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 double warmup_seconds(double seconds) { return std::clamp(seconds / 5.0, 0.05, 1.0); }
 
 std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPlan& plan, int configurations,
@@ -56,17 +55,16 @@ std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPl
   std::vector<std::uint32_t> pixels;
   std::vector<Samples> samples(static_cast<std::size_t>(configurations));
   const auto next_frame = [&](Samples& s) {
-    s.clock = advance_clock(s.clock, kAnimationSpeed, plan.rate);
     pixels.resize(renderer.size().pixel_count());
-    return renderer.render(scene_at_clock(s.clock), pixels);
+    return renderer.render(scene_at_clock(s.animation.step(plan.rate)), pixels);
   };
 
   const double warmup_each = plan.warmup_seconds / configurations;
   for (int i = 0; i < configurations; ++i) {
     switch_to(i);
     Samples& s = samples[static_cast<std::size_t>(i)];
-    const Clock::time_point start = Clock::now();
-    while (s.warmup_frames < kWarmupFrames || seconds_since(start) < warmup_each) {
+    const double start = plan.now_s();
+    while (s.warmup_frames < kWarmupFrames || (plan.now_s() - start) < warmup_each) {
       next_frame(s);
       ++s.warmup_frames;
     }
@@ -87,11 +85,11 @@ std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPl
         next_frame(s);
         ++s.warmup_frames;
       }
-      const Clock::time_point start = Clock::now();
+      const double start = plan.now_s();
       do {
         s.timings.push_back(next_frame(s));
-      } while (seconds_since(start) < turn_s && !s.has_enough(plan, seconds_since(start)));
-      s.timed_s += seconds_since(start);
+      } while ((plan.now_s() - start) < turn_s && !s.has_enough(plan, (plan.now_s() - start)));
+      s.timed_s += (plan.now_s() - start);
     }
   }
 
@@ -100,16 +98,16 @@ std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPl
   return results;
 }
 
-BenchResult run_benchmark(FrameRenderer& renderer, const BenchPlan& plan) {
-  return measure_in_turns(renderer, plan, 1, [](int) {}).front();
-}
-
 std::vector<CompareConfig> standard_comparison(int all_threads) {
-  return {{"scalar", 1},         {"scalar", all_threads}, {"simd", 1},
-          {"simd", all_threads}, {"stages", 1},           {"stages", all_threads}};
+  std::vector<CompareConfig> configs;
+  for (const KernelChoice& k : backend_kernels()) {
+    configs.push_back({k.name, 1});
+    configs.push_back({k.name, all_threads});
+  }
+  return configs;
 }
 
-std::vector<CompareRow> run_comparison(FrameRenderer& renderer, const BenchPlan& plan,
+std::vector<CompareRow> measure_comparison(FrameRenderer& renderer, const BenchPlan& plan,
                                        const std::vector<CompareConfig>& configs,
                                        const std::function<void(const CompareConfig&)>& apply,
                                        const std::function<int()>& current_lanes) {

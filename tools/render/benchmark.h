@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "tools/render/frame_stats.h"
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 
 namespace render_tool {
+
+// Seconds on the steady clock, from an arbitrary start.
+double steady_seconds();
 
 struct BenchPlan {
   double seconds = 5.0;         // timed frames of each configuration
   float rate = 60.0f;           // the animation clock steps by speed / rate per frame
   double warmup_seconds = 1.0;  // the warm-up before them, shared by the configurations
+  double (*now_s)() = steady_seconds;  // the clock the frames are timed by
 };
 
 struct BenchResult {
@@ -48,12 +52,9 @@ double warmup_seconds(double seconds);
 std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPlan& plan, int configurations,
                                           const std::function<void(int)>& switch_to);
 
-// The back-end as it is set up: one configuration.
-BenchResult run_benchmark(FrameRenderer& renderer, const BenchPlan& plan);
-
 // A back-end configuration of the side-by-side form.
 struct CompareConfig {
-  std::string kernel;  // "scalar" or "simd"
+  std::string kernel;  // a name from backend_kernels()
   int threads = 1;
 };
 
@@ -63,12 +64,12 @@ struct CompareRow {
   BenchResult result;
 };
 
-// Scalar and SIMD kernels, each on one thread and on `all_threads`.
+// The back-end's kernels, each on one thread and on `all_threads`.
 std::vector<CompareConfig> standard_comparison(int all_threads);
 
 // measure_in_turns over `configs`: `apply` switches the back-end to one,
 // `current_lanes` reads the lanes it then runs with.
-std::vector<CompareRow> run_comparison(FrameRenderer& renderer, const BenchPlan& plan,
+std::vector<CompareRow> measure_comparison(FrameRenderer& renderer, const BenchPlan& plan,
                                        const std::vector<CompareConfig>& configs,
                                        const std::function<void(const CompareConfig&)>& apply,
                                        const std::function<int()>& current_lanes);

@@ -5,6 +5,11 @@
 namespace render_tool {
 namespace {
 
+// A wall clock that moves only when a frame is rendered: 1/64 s a frame, a
+// step that sums exactly in binary.
+double fake_now_s = 0.0;
+double fake_clock() { return fake_now_s; }
+
 // Reports fixed times and remembers the clock of every frame (read back from
 // sphere 3, whose height is 0.5 + 0.5 cos t).
 class FixedTimeRenderer : public FrameRenderer {
@@ -12,6 +17,7 @@ class FixedTimeRenderer : public FrameRenderer {
   FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t>) override {
     heights.push_back(scene.spheres[3].center.y);
     ++calls;
+    fake_now_s += 1.0 / 64.0;
     return FrameTiming{0.25, 2.0 + (calls % 2), 0.5};  // kernel alternates 2 and 3 ms
   }
   int calls = 0;
@@ -21,13 +27,14 @@ class FixedTimeRenderer : public FrameRenderer {
 TEST(Benchmark, WarmUpIsLeftOutAndTheAnimationRunsOn) {
   FixedTimeRenderer renderer;
   // No time asked for: the least number of frames of each phase.
-  const BenchResult r = run_benchmark(renderer, BenchPlan{0.0, 60.0f, 0.0});
+  const BenchResult r = measure_in_turns(renderer, BenchPlan{0.0, 60.0f, 0.0, fake_clock}, 1, [](int) {}).front();
 
   EXPECT_EQ(r.warmup_frames, kWarmupFrames);
   EXPECT_EQ(r.frames, kMinTimedFrames);
   EXPECT_EQ(r.warmup_frames + r.frames, renderer.calls);
-  EXPECT_GT(r.elapsed_s, 0.0);
-  EXPECT_DOUBLE_EQ(r.fps, r.frames / r.elapsed_s);
+  // Five timed frames of 1/64 s each on the fake clock.
+  EXPECT_EQ(r.elapsed_s, 5.0 / 64.0);
+  EXPECT_EQ(r.fps, 64.0);
 
   EXPECT_DOUBLE_EQ(r.upload_ms.median, 0.25);
   EXPECT_DOUBLE_EQ(r.readback_ms.p95, 0.5);

@@ -7,21 +7,15 @@
 
 namespace render_tool {
 
-HostLayerRenderer::HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size)
-    : FrameRenderer(frame_size), scene_(scene) {
-  create_context();
-}
-
-void HostLayerRenderer::create_context() {
+HostLayerRenderer::HostLayerRenderer(FrameSize frame_size) : FrameRenderer(frame_size) {
   gpu_init(size().width, size().height);
-  upload_materials(scene_.materials, record_count(scene_.materials));
 }
 
 void HostLayerRenderer::resize(FrameSize frame_size) {
   if (frame_size == size()) return;
   gpu_release();
   set_size(frame_size);
-  create_context();
+  gpu_init(size().width, size().height);
 }
 
 HostLayerRenderer::~HostLayerRenderer() { gpu_release(); }
@@ -32,11 +26,10 @@ FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  upload_spheres(scene.spheres, record_count(scene.spheres));
-  upload_lights(scene.lights, record_count(scene.lights));
+  upload_scene(scene);
   const double upload_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 
-  FrameTimes times{};
+  LaunchTimes times{};
   render_frame_timed(pixels.data(), &times);
   return FrameTiming{upload_ms, times.kernel_ms, times.readback_ms};
 }

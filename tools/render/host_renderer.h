@@ -2,33 +2,28 @@
 // that the viewer uses, with whichever back-end the program is linked with.
 #pragma once
 
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 
 namespace render_tool {
 
 class HostLayerRenderer final : public FrameRenderer {
  public:
-  // Creates the device context for a frame of `frame_size` and uploads the
-  // materials of `scene`, which never change afterwards.  One renderer at a
-  // time: the host layer holds one context.
-  HostLayerRenderer(const SceneRecords& scene, FrameSize frame_size);
+  // Creates the device context for a frame of `frame_size`.  One renderer at
+  // a time: the host layer holds one context.
+  explicit HostLayerRenderer(FrameSize frame_size);
   ~HostLayerRenderer() override;
   HostLayerRenderer(const HostLayerRenderer&) = delete;
   HostLayerRenderer& operator=(const HostLayerRenderer&) = delete;
 
-  // Uploads the spheres and lights of `scene`, renders and reads back.
+  // Uploads `scene`, renders and reads back.
   FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
 
   // Makes later frames `frame_size`: the context is released and created
-  // again for that size (the host layer knows one size per context), and the
-  // materials uploaded again.  Nothing happens when the size is the same.
+  // again for that size (the host layer knows one size per context).
+  // Nothing happens when the size is the same.
   // Each new context allocates its own sphere buffer, which the host layer
   // keeps to the end of the process: about 1 KiB a resize.
   void resize(FrameSize frame_size);
-
- private:
-  void create_context();
-  SceneRecords scene_;
 };
 
 }  // namespace render_tool

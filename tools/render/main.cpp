@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/backend.h"
+#include "gpu/backend_controls.h"
 #include "tools/outputs/folders.h"
 #include "tools/outputs/interrupts.h"
 #include "tools/outputs/output_error.h"
@@ -27,7 +27,7 @@
 #include "tools/render/host_renderer.h"
 #include "tools/render/options.h"
 #include "tools/render/progress_bar.h"
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 #include "tools/render/roofline_report.h"
 
 namespace {
@@ -67,7 +67,7 @@ int render_single_frame(const RenderOptions& o) {
 
   const FrameSize size = o.sizes.front();
   std::vector<std::uint32_t> pixels(size.pixel_count());
-  HostLayerRenderer renderer(scene, size);
+  HostLayerRenderer renderer(size);
   renderer.render(scene, pixels);
 
   std::vector<std::vector<std::uint8_t>> contents;
@@ -115,7 +115,7 @@ int render_animation(const RenderOptions& o) {
   std::unique_ptr<VideoDestination> video;
   if (!o.video_path.empty()) video = prepare_video(o.video_path, o.out_dir, o.frames);
 
-  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
+  HostLayerRenderer renderer(o.sizes.front());
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
     export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
@@ -139,17 +139,17 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
-int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
+int run_compare(const RenderOptions& o, const BenchPlan& plan) {
   if (backend_info().backend != "cpu") {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
     return kExitBadUsage;
   }
-  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
+  HostLayerRenderer renderer(o.sizes.front());
   const auto apply = [](const CompareConfig& c) {
     set_backend_kernel(c.kernel);
     set_backend_threads(c.threads);
   };
-  const auto rows = render_tool::run_comparison(renderer, plan, standard_comparison(backend_info().threads),
+  const auto rows = measure_comparison(renderer, plan, standard_comparison(backend_info().threads),
                                                 apply, [] { return backend_info().lanes; });
   const BackendInfo backend = backend_info();
   // Against the fastest kernel on every thread.
@@ -168,8 +168,8 @@ int run_comparison(const RenderOptions& o, const BenchPlan& plan) {
 // their ratios hold under a passing load.
 int run_bench(const RenderOptions& o) {
   const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
-  if (o.compare) return run_comparison(o, plan);
-  HostLayerRenderer renderer(initial_scene(), o.sizes.front());
+  if (o.compare) return run_compare(o, plan);
+  HostLayerRenderer renderer(o.sizes.front());
   const std::vector<BenchResult> results = measure_in_turns(
       renderer, plan, static_cast<int>(o.sizes.size()),
       [&](int i) { renderer.resize(o.sizes[static_cast<std::size_t>(i)]); });

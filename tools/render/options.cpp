@@ -4,6 +4,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "gpu/backend_controls.h"
 #include "tools/render/frame_size.h"
 
 namespace render_tool {
@@ -88,6 +89,28 @@ const char* kDescription =
     "Renders Velmora's scene of spheres without a window: one frame as a picture,\n"
     "an animation as numbered pictures (and a video), or a benchmark.\n";
 
+// The back-end's kernel variants: their names joined by `separator`, or
+// each with its description, for the help text.
+std::string kernel_names(const std::string& separator) {
+  std::string names;
+  for (const KernelChoice& k : backend_kernels()) names += (names.empty() ? "" : separator) + k.name;
+  return names;
+}
+
+std::string kernel_descriptions() {
+  std::string text;
+  for (const KernelChoice& k : backend_kernels()) {
+    text += (text.empty() ? "" : ", ") + std::string(k.name) + " (" + k.description + ")";
+  }
+  return text;
+}
+
+std::vector<std::string> kernel_name_list() {
+  std::vector<std::string> names;
+  for (const KernelChoice& k : backend_kernels()) names.emplace_back(k.name);
+  return names;
+}
+
 // The three forms of the command line, shown in place of CLI11's one-line
 // usage, which cannot say which options go together.
 class UsageFormatter : public CLI::Formatter {
@@ -97,7 +120,7 @@ class UsageFormatter : public CLI::Formatter {
            "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
-           "each with [--size WxH] [--threads N] [--kernel simd|stages|scalar] (--compare: --size only)\n";
+           "each with [--size WxH] [--threads N] [--kernel " + kernel_names("|") + "] (--compare: --size only)\n";
   }
 };
 
@@ -119,9 +142,9 @@ const char* kFooter =
     "Benchmark: renders the animation for a short warm-up, then for S seconds, and\n"
     "reports frames per second and the median, 5th and 95th percentile\n"
     "milliseconds per frame, split into upload, kernel and read-back.  --compare\n"
-    "measures the scalar and simd kernels on 1 thread and on all cores in turns of\n"
-    "a fraction of a second, round after round, so that a passing load on the\n"
-    "machine falls on all four alike, and prints the ratios of their medians.\n"
+    "measures every kernel on 1 thread and on all cores in turns of a fraction of\n"
+    "a second, round after round, so that a passing load on the machine falls on\n"
+    "all of them alike, and prints the ratios of their medians.\n"
     "\n"
     "Frame size: 640x480 (the window's) unless --size says otherwise; each side a\n"
     "multiple of 8 from 8 to 8192, since the kernel runs in whole 8 x 8 blocks.\n"
@@ -228,7 +251,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
   CLI::Option* json = app.add_flag("--json", o.json, "print the result as one JSON object")->group(bench);
   CLI::Option* compare =
       app.add_flag("--compare", o.compare,
-                   "scalar, simd and stages kernels, each on 1 thread and on all cores, measured in turn "
+                   "every kernel, each on 1 thread and on all cores, measured in turn "
                    "within one run, with their ratios (S seconds each)")
           ->group(bench);
 
@@ -237,9 +260,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
       ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
-  CLI::Option* kernel = app.add_option("--kernel", o.kernel, "simd (packs of pixels, the default), stages (packs of live rays, stage by stage) or scalar (one pixel per call)")
-      ->type_name("simd|stages|scalar")
-      ->check(reworded(CLI::IsMember({"simd", "stages", "scalar"}), "is not a kernel (simd, stages or scalar)").description(""))
+  CLI::Option* kernel = app.add_option("--kernel", o.kernel, kernel_descriptions())
+      ->type_name(kernel_names("|"))
+      ->check(reworded(CLI::IsMember(kernel_name_list()), "is not a kernel (" + kernel_names(", ") + ")").description(""))
       ->group(backend);
 
   std::vector<std::string> size_texts;

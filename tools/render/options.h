@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 
 namespace render_tool {
 

@@ -5,13 +5,13 @@
 #include "kernel/host_scene.h"
 #include "roofline/roofline.h"
 #include "scene/animation.h"
-#include "tools/render/render_scene.h"
+#include "tools/render/frame_renderer.h"
 
 namespace render_tool {
 
 std::string with_frame_roofline(const std::string& report, bool json, const BenchPlan& plan, FrameSize size,
                                 int threads, double measured_ms) {
-  const HostScene scene(scene_at_clock(advance_clock(kStartClock, kAnimationSpeed, plan.rate)));
+  const HostScene scene(scene_at_clock(Animation{}.step(plan.rate)));
   const lanes::OpCounts ops = roofline::count_frame_ops(scene.view(), size.width, size.height);
   const roofline::Throughput speed = roofline::measure_throughput();
   const roofline::FrameLimit limit = roofline::frame_limit(ops, speed, threads);

@@ -1,5 +1,6 @@
-// The scene the tool renders, held in its own records rather than the
-// viewer's globals, and the clocks at which it is posed.
+// What turns the tool's scene records into frames, and the clocks at which
+// the scene is posed.  The tool holds the scene in its own records rather
+// than the viewer's globals.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,6 @@
 
 namespace render_tool {
 
-// The frame size, the animation's clock and the scene are the program's own
-// (scene/): the tool renders the frames the viewer would.
-inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
-
-
 // The size of a frame the tool renders: the window's unless asked otherwise.
 struct FrameSize {
   int width = kFrameWidth;
@@ -27,25 +23,27 @@ struct FrameSize {
   bool operator==(const FrameSize&) const = default;
 };
 
+// The frame size, the animation's clock and the scene are the program's own
+// (scene/): the tool renders the frames the viewer would.
+
 // The clock of the viewer's first frame: one step at 60 frames per second.
 float first_viewer_clock();
 
-// The clocks of `frames` animation frames at `rate` frames per second: the
-// clock advances from kStartClock by speed / rate before every frame, in
-// single precision as the viewer does, so clocks[0] is already one step on.
+// The clocks of `frames` animation frames at `rate` frames per second, one
+// Animation step before every frame as the viewer takes it, so clocks[0] is
+// already one step on.
 std::vector<float> animation_clocks(int frames, float rate);
 
 // Where one frame's time went, in milliseconds.
 struct FrameTiming {
-  double upload_ms = 0.0;    // spheres and lights into the kernel's stores
+  double upload_ms = 0.0;    // the scene into the kernel's stores
   double kernel_ms = 0.0;    // launch and the whole kernel run
   double readback_ms = 0.0;  // the frame copied back to the host
   double frame_ms() const { return upload_ms + kernel_ms + readback_ms; }
 };
 
 // Something that turns scene records into a frame of size().pixel_count()
-// words.  The materials are fixed when the renderer is made; every frame
-// uploads the spheres and lights, as the viewer's frame loop does.
+// words.
 class FrameRenderer {
  public:
   explicit FrameRenderer(FrameSize size = {}) : size_(size) {}
