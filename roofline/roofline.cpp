@@ -97,15 +97,14 @@ Throughput measure_throughput() {
 }
 
 FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads) {
-  const auto ms = [](double count, double ns) { return count * ns * 1e-6; };
+  const double spread = std::max(threads, 1);
+  const auto ms = [&](std::uint64_t count, double ns) { return static_cast<double>(count) * ns * 1e-6 / spread; };
   FrameLimit limit;
-  limit.divider_ms = ms(static_cast<double>(ops.divisions), speed.division_ns) +
-                     ms(static_cast<double>(ops.square_roots), speed.square_root_ns);
-  limit.pipes_ms = ms(static_cast<double>(ops.powers), speed.power_ns) +
-                   ms(static_cast<double>(ops.other), speed.other_ns);
+  limit.divider_ms = ms(ops.divisions, speed.division_ns) + ms(ops.square_roots, speed.square_root_ns);
+  limit.pipes_ms = ms(ops.powers, speed.power_ns) + ms(ops.other, speed.other_ns);
   const bool divider_bound = limit.divider_ms >= limit.pipes_ms;
   limit.bound = divider_bound ? "divider" : "float pipes";
-  limit.limit_ms = std::max(limit.divider_ms, limit.pipes_ms) / std::max(threads, 1);
+  limit.limit_ms = std::max(limit.divider_ms, limit.pipes_ms);
   return limit;
 }
 

@@ -32,13 +32,15 @@ Throughput measure_throughput();
 // Divisions and square roots share the divider; powers (a few dozen
 // multiply-adds each) and the other operations share the float pipes.  The
 // two run side by side, so the frame can go no faster than the busier one.
+// Every time is the frame's work spread evenly over `threads` threads.
 struct FrameLimit {
   double divider_ms = 0.0;
   double pipes_ms = 0.0;
-  double limit_ms = 0.0;  // the larger of the two, spread over the threads
+  double limit_ms = 0.0;   // the larger of the two
   const char* bound = "";  // "divider" or "float pipes"
 };
 
+// `threads` of 0 or less count as one.
 FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads);
 
 // One line for people: the counts, the limit, and how far `measured_ms` is
