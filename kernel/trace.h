@@ -123,27 +123,18 @@ VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) 
 }
 
 // The sphere each lane's index names, for the lanes of `wanted` (the others
-// get one of those).  An index outside the traced spheres is clamped to them.
-// Neighbouring lanes mostly name the same sphere, so the first lane's sphere
-// is read and broadcast, and only lanes that name another read theirs, once
-// for each distinct index.
+// get one of those), read once per distinct index.  An index outside the
+// traced spheres is clamped to them.
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& traced,
                                                     const lanes::Index<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
-  const auto lanes_of = [&](int i) {
-    return traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)];
-  };
-  const auto first = lanes::first_lane(index);
-  SphereLanes<Float> s = lanes_of(static_cast<int>(first));
-  lanes::Mask<Float> rest = wanted && !(index == first);
-  while (lanes::any(rest)) {
-    const auto next = lanes::first_set_lane(index, rest);
-    const lanes::Mask<Float> here = index == next;
-    s = select<Float>(here, lanes_of(static_cast<int>(next)), s);
-    rest = rest && !here;
-  }
-  return s;
+  return lanes::read_once_per_index(
+      index, wanted,
+      [&](int i) { return traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]; },
+      [](const lanes::Mask<Float>& here, const SphereLanes<Float>& a, const SphereLanes<Float>& b) {
+        return select<Float>(here, a, b);
+      });
 }
 
 // Nearest of the four spheres along `ray`; stores it in `record` and returns

@@ -7,7 +7,8 @@
 // SIMD pack (lanes/simd_lanes.h) the same source traces several pixels at once.
 //
 // Branches on per-lane data are written as `select`, loops run while `any`
-// lane is active, and per-lane table reads go through `gather`.
+// lane is active, and per-lane table reads go through
+// `read_once_per_index` (lanes/lanes.h).
 #pragma once
 
 #include <cstdint>
@@ -117,13 +118,6 @@ VELMORA_HOST_DEVICE float float_from_bits(std::uint32_t bits) {
 #else
   return __builtin_bit_cast(float, bits);
 #endif
-}
-
-// Reads base[index * stride] for every lane: a field of a record in a table
-// of records whose size is `stride` floats.  A table index is an `Index` or
-// a `Byte` lane value.
-VELMORA_HOST_DEVICE float gather(const float* base, std::int32_t index, int stride) {
-  return base[index * stride];
 }
 
 // The value of the first lane, and of the first lane where `mask` is set;

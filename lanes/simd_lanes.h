@@ -85,12 +85,6 @@ VELMORA_LANE_OP stdx::simd<float, Abi> min(const stdx::simd<float, Abi>& a, cons
 }
 
 template <class Abi>
-VELMORA_LANE_OP stdx::simd<float, Abi> clamp(const stdx::simd<float, Abi>& v, const stdx::simd<float, Abi>& lo,
-                                    const stdx::simd<float, Abi>& hi) {
-  return select(v < lo, lo, select(v > hi, hi, v));
-}
-
-template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> to_float(const stdx::simd<std::int32_t, Abi>& v) {
   return stdx::static_simd_cast<stdx::simd<float, Abi>>(v);
 }
@@ -112,18 +106,6 @@ template <class Abi>
 VELMORA_LANE_OP stdx::simd<std::uint32_t, Abi> truncate_to_uint(const stdx::simd<float, Abi>& v) {
   return stdx::static_simd_cast<stdx::simd<std::uint32_t, Abi>>(
       stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(v));
-}
-
-// Neighbouring pixels mostly read the same record, so a pack whose lanes all
-// agree on the index reads it once and broadcasts it.
-template <class Abi>
-VELMORA_LANE_OP stdx::simd<float, Abi> gather(const float* base, const stdx::simd<float, Abi>& index,
-                                     int stride) {
-  using F = stdx::simd<float, Abi>;
-  const float first = index[0];
-  if (stdx::all_of(index == first)) return F(base[static_cast<int>(first) * stride]);
-  const auto offset = stdx::static_simd_cast<stdx::simd<std::int32_t, Abi>>(index) * stride;
-  return F([&](auto i) { return base[offset[i]]; });
 }
 
 // The value of the first lane, and of the first lane where `mask` is set

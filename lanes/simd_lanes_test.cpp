@@ -1,4 +1,4 @@
-#include "lanes/simd_lanes.h"
+#include "lanes/lanes.h"
 
 #include <gtest/gtest.h>
 
@@ -50,17 +50,48 @@ TEST(PackedLanes, PowerKeepsTheSignRulesOfANegativeBase) {
   EXPECT_EQ(float(p[kWidth - 1]), 1.0f);
 }
 
-TEST(PackedLanes, SelectGatherAndTruncate) {
+// Every wanted lane gets table[its index], and each distinct index among
+// the wanted lanes (and the first lane's) is read once.
+TEST(PackedLanes, ReadOncePerIndexReadsEachDistinctIndexOnce) {
+  const float table[4] = {10.0f, 11.0f, 12.0f, 13.0f};
+  struct Case {
+    const char* what;
+    int (*index_of)(int lane);
+    bool (*wanted)(int lane);
+    int reads;
+  };
+  const Case cases[] = {
+      {"one index in every lane", [](int) { return 2; }, [](int) { return true; }, 1},
+      {"four indices in turn", [](int i) { return i % 4; }, [](int) { return true; }, 4},
+      {"index 3 not wanted", [](int i) { return i % 4; }, [](int i) { return i % 4 != 3; }, 3},
+      {"only the first lane wanted", [](int i) { return i % 4; }, [](int i) { return i == 0; }, 1},
+  };
+  for (const Case& c : cases) {
+    const Native index([&](auto i) { return static_cast<float>(c.index_of(static_cast<int>(i))); });
+    lanes::Mask<Native> wanted(false);
+    for (int i = 0; i < kWidth; ++i) wanted[i] = c.wanted(i);
+    int reads = 0;
+    const Native got = lanes::read_once_per_index(
+        index, wanted,
+        [&](int i) {
+          ++reads;
+          return Native(table[i]);
+        },
+        [](const lanes::Mask<Native>& m, const Native& a, const Native& b) { return lanes::select(m, a, b); });
+    EXPECT_EQ(reads, c.reads) << c.what;
+    for (int i = 0; i < kWidth; ++i) {
+      if (c.wanted(i)) {
+        EXPECT_EQ(float(got[i]), table[c.index_of(i)]) << c.what << ", lane " << i;
+      }
+    }
+  }
+}
+
+TEST(PackedLanes, SelectAndTruncate) {
   const Native x([](auto i) { return static_cast<float>(i); });
   const Native picked = lanes::select(x > 1.5f, x, Native(-1.0f));
   EXPECT_EQ(float(picked[0]), -1.0f);
   EXPECT_EQ(float(picked[kWidth - 1]), static_cast<float>(kWidth - 1));
-
-  float table[3 * 4];
-  for (int i = 0; i < 12; ++i) table[i] = static_cast<float>(i);
-  const Native index([](auto i) { return static_cast<float>(i % 4); });
-  const Native field = lanes::gather(table + 1, index, 3);  // table[1 + 3 * index]
-  for (int i = 0; i < kWidth; ++i) EXPECT_EQ(float(field[i]), static_cast<float>(1 + 3 * (i % 4)));
 
   const auto truncated = lanes::truncate_to_uint(Native(254.99f));
   EXPECT_EQ(static_cast<std::uint32_t>(truncated[0]), 254u);

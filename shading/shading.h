@@ -179,24 +179,18 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> select(const lanes::Mask<Float>& mask,
   return m;
 }
 
-// Reads materials[index] for every lane.  The index is not checked: callers
-// keep it below the number of materials uploaded.  Neighbouring pixels
-// mostly hit the same material, so the first lane's record is read whole
-// and broadcast, and only lanes that hold another index read theirs, once
-// for each distinct index.
+// Reads materials[index] for every lane, each record whole and once per
+// distinct index (neighbouring pixels mostly hit the same material).  The
+// index is not checked: callers keep it below the number of materials
+// uploaded.
 template <class Float>
 VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials,
                                                        lanes::Byte<Float> index) {
-  const auto first = lanes::first_lane(index);
-  MaterialLanes<Float> m = material_lanes<Float>(materials[static_cast<int>(first)]);
-  lanes::Mask<Float> rest = !(index == first);
-  while (lanes::any(rest)) {
-    const auto next = lanes::first_set_lane(index, rest);
-    const lanes::Mask<Float> here = index == next;
-    m = select<Float>(here, material_lanes<Float>(materials[static_cast<int>(next)]), m);
-    rest = rest && !here;
-  }
-  return m;
+  return lanes::read_once_per_index(
+      index, lanes::Mask<Float>(true), [&](int i) { return material_lanes<Float>(materials[i]); },
+      [](const lanes::Mask<Float>& here, const MaterialLanes<Float>& a, const MaterialLanes<Float>& b) {
+        return select<Float>(here, a, b);
+      });
 }
 
 // -------------------------------------------------------------- shading
