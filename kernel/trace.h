@@ -16,11 +16,12 @@
 #include "shading/shading.h"
 
 // Fixed values the kernel is built with.
-inline constexpr int kTracedSpheres = 4;        // spheres 0 to 3, whatever was uploaded
-inline constexpr float kNoHit = 1e38f;          // start of every nearest-hit search
-inline constexpr float kEpsilon = 1e-12f;       // material thresholds, shadow tolerance
-inline constexpr float kRefractOffset = 1e-5f;  // refracted origin, along the direction
-inline constexpr int kLastRay = 3;              // camera ray plus three continuations
+inline constexpr int kTracedSpheres = 4;             // spheres 0 to 3, whatever was uploaded
+inline constexpr float kNoHit = 1e38f;               // start of every nearest-hit search
+inline constexpr float kMaterialThreshold = 1e-12f;  // reflection or transparency above it counts
+inline constexpr float kShadowTolerance = 1e-12f;    // squared distance an occluder may lie beyond P
+inline constexpr float kRefractOffset = 1e-5f;       // refracted origin, along the direction
+inline constexpr int kLastRay = 3;                   // camera ray plus three continuations
 
 // What the trace reads: the sphere store (as texels), the material table and
 // the position of light 0.  On the GPU the spheres come through a texture
@@ -235,7 +236,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float>& tra
   const lanes::Mask<Float> blocked =
       find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit);
   return blocked &&
-         squared_distance(P, L) + kEpsilon >= squared_distance(shadow_hit.point, L);
+         squared_distance(P, L) + kShadowTolerance >= squared_distance(shadow_hit.point, L);
 }
 
 // The ray that continues from P when direction D meets a surface of normal N
@@ -333,8 +334,8 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float>& 
                                                     const MaterialLanes<Float>& m,
                                                     const lanes::Mask<Float>& active) {
   using Mask = lanes::Mask<Float>;
-  const Mask reflects = active && m.reflection > kEpsilon;
-  const Mask transmits = active && !reflects && m.transparency > kEpsilon;
+  const Mask reflects = active && m.reflection > kMaterialThreshold;
+  const Mask transmits = active && !reflects && m.transparency > kMaterialThreshold;
   if (lanes::any(reflects)) {
     weight = lanes::select(reflects, weight * m.reflection, weight);
     const Vec4T<Float> direction = vec_reflect(ray.direction, trace_hit.normal);
@@ -352,8 +353,8 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float>& 
   return reflects || transmits;
 }
 
-// The colour word of pixel (x, y) of a width x height frame: the stages in
-// turn, bounce after bounce, while any lane's ray goes on.  `traced` are
+// The colour word of pixel (x, y) of a width x height frame: the steps of
+// a bounce in turn, bounce after bounce, while any lane's ray goes on.  `traced` are
 // the scene's, read by the caller, which may trace many pixels with them.
 template <class Float>
 VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres<Float>& traced,

@@ -986,7 +986,7 @@ TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
   }
 }
 
-// The side-by-side form: all four configurations, each with its own figures,
+// The side-by-side form: every kernel on one thread and on all, each with its own figures,
 // and the back-end left as it was found for nothing else to see.
 TEST(RenderProgram, BenchmarkComparisonCoversEveryKernelAndThreadCount) {
   ScratchDir dir;
