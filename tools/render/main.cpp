@@ -25,6 +25,7 @@
 #include "tools/render/progress_bar.h"
 #include "tools/render/render_scene.h"
 #include "tools/render/roofline_report.h"
+#include "tools/render/verify_frame.h"
 
 namespace {
 
@@ -74,6 +75,16 @@ int render_single_frame(const RenderOptions& o) {
     std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, pose.c_str());
   }
   return 0;
+}
+
+// --verify: the frame through the back-end against the reference frame;
+// nothing is written but the report.
+int verify_single_frame(const RenderOptions& o) {
+  const PosedScene scene = posed_scene(o);
+  HostLayerRenderer renderer(scene.records, o.sizes.front());
+  const Verification result = verify_frame(renderer, scene);
+  std::fputs(result.report.c_str(), stdout);
+  return result.exit_status();
 }
 
 // The frames' folder, made before anything is rendered; a folder this run
@@ -252,7 +263,7 @@ int run(int argc, char** argv) {
   try {
     switch (o.mode) {
       case Mode::single_frame:
-        return render_single_frame(o);
+        return o.verify ? verify_single_frame(o) : render_single_frame(o);
       case Mode::animation:
         return render_animation(o);
       case Mode::benchmark:
