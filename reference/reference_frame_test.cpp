@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -69,8 +70,10 @@ class TraceAgainstReference : public ::testing::Test {
     const std::size_t at = c.largest_at;
     ::testing::AssertionResult result =
         c.matches() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure();
-    return result << c.differing << " of " << c.pixels << " pixels (" << 100.0 * c.differing_fraction()
-                  << "%) differ by more than " << reference::kChannelTolerance << ", at most "
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.4f%%", 100.0 * c.differing_fraction());
+    return result << c.differing << " of " << c.pixels << " pixels (" << percent << ") differ by more than "
+                  << reference::kChannelTolerance << " in a channel, at most "
                   << c.allowed() << " may; largest channel difference " << c.largest_difference
                   << ", at (" << at % static_cast<std::size_t>(width) << ", "
                   << at / static_cast<std::size_t>(width) << "): " << pixel_text(frame[at])
