@@ -29,6 +29,7 @@
 #include "tools/render/progress_bar.h"
 #include "tools/render/frame_renderer.h"
 #include "tools/render/roofline_report.h"
+#include "tools/render/verify_frame.h"
 
 namespace {
 
@@ -58,17 +59,12 @@ int render_single_frame(const RenderOptions& o) {
   if (!o.raw_path.empty()) names.push_back(o.raw_path);
   outputs::OutputSet outputs(names);
 
-  float clock = 0.0f;
-  SceneRecords scene = initial_scene();
-  if (o.pose != FramePose::initial) {
-    clock = o.pose == FramePose::clock ? o.clock : first_viewer_clock();
-    scene = scene_at_clock(clock);
-  }
+  const PosedScene scene = posed_scene(o);
 
   const FrameSize size = o.sizes.front();
   std::vector<std::uint32_t> pixels(size.pixel_count());
   HostLayerRenderer renderer(size);
-  renderer.render(scene, pixels);
+  renderer.render(scene.records, pixels);
 
   std::vector<std::vector<std::uint8_t>> contents;
   if (!o.png_path.empty()) contents.push_back(encode_png(pixels, size.width, size.height));
@@ -77,15 +73,23 @@ int render_single_frame(const RenderOptions& o) {
   // When the frame itself went to standard output, the report goes to
   // standard error so as not to mix with it.
   std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
-  const std::string pose =
-      o.pose == FramePose::initial ? std::string("initial scene") : "clock " + std::to_string(clock);
   outputs.write_all(contents, [&] {
     for (const std::string& name : names) {
-      std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, pose.c_str());
+      std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, scene.name.c_str());
     }
     outputs::mark_run_complete();
   });
   return 0;
+}
+
+// --verify: the frame through the back-end against the reference frame;
+// nothing is written but the report.
+int verify_single_frame(const RenderOptions& o) {
+  const PosedScene scene = posed_scene(o);
+  HostLayerRenderer renderer(o.sizes.front());
+  const Verification result = verify_frame(renderer, scene);
+  std::fputs(result.report.c_str(), stdout);
+  return result.exit_status();
 }
 
 int render_animation(const RenderOptions& o) {
@@ -233,7 +237,7 @@ int run(int argc, char** argv) {
   try {
     switch (o.mode) {
       case Mode::single_frame:
-        return render_single_frame(o);
+        return o.verify ? verify_single_frame(o) : render_single_frame(o);
       case Mode::animation:
         return render_animation(o);
       case Mode::benchmark:

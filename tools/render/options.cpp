@@ -118,6 +118,7 @@ class UsageFormatter : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override {
     return "Usage:\n"
            "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
+           "  velmora-render --verify [--initial | --clock T]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
            "each with [--size WxH] [--threads N] [--kernel " + kernel_names("|") + "] (--compare: --size only)\n";
@@ -131,6 +132,12 @@ const char* kFooter =
     "bottom), opaque RGB; --raw writes the pixel words exactly as the renderer\n"
     "produced them: 4 bytes a pixel (1,228,800 at 640 x 480), little-endian, row 0\n"
     "(the bottom) first.\n"
+    "\n"
+    "Verify: --verify renders the frame through the back-end as usual, writes\n"
+    "nothing, and compares it with a reference frame computed again in double\n"
+    "precision.  A pixel differs when a channel is off by more than 1; the frame\n"
+    "matches when at most a small fraction of its pixels differ (the edges where\n"
+    "single-precision rounding decides which sphere a ray hits).\n"
     "\n"
     "Animation: the clock starts at 1.0 and advances by 0.5/F before every frame,\n"
     "so frame 0 is at 1.0 + 0.5/F, frame k at 1.0 + (k+1) * 0.5/F (summed in single\n"
@@ -163,9 +170,10 @@ const char* kFooter =
     "video.\n"
     "\n"
     "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
-    "twice), 1 when an output cannot be written (standard output included),\n"
-    "128 + the signal's number when interrupted, and 141, with nothing said, when\n"
-    "standard output is a pipe whose reader has gone.";
+    "twice), 1 when an output cannot be written (standard output included) or a\n"
+    "verified frame differs from the reference, 128 + the signal's number when\n"
+    "interrupted, and 141, with nothing said, when standard output is a pipe\n"
+    "whose reader has gone.";
 
 ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
@@ -218,6 +226,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
       app.add_option("--raw", o.raw_path, "write the frame's pixel words as they are (- for standard output)")
           ->type_name("FILE")
           ->check(a_name())
+          ->group(single);
+  CLI::Option* verify =
+      app.add_flag("--verify", o.verify, "compare the frame with the reference frame instead of writing it")
           ->group(single);
 
   CLI::Option* frames = app.add_option("--frames", o.frames, "render N frames of the animation")
@@ -274,11 +285,13 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   // Which options go together: one frame, an animation and a benchmark are
   // three forms of the command line that exclude each other's options.
-  for (CLI::Option* one_frame_option : {initial, clock, out, raw}) {
+  for (CLI::Option* one_frame_option : {initial, clock, out, raw, verify}) {
     for (CLI::Option* other : {frames, out_dir, video, bench_flag}) one_frame_option->excludes(other);
   }
   for (CLI::Option* animation_option : {frames, out_dir, video}) animation_option->excludes(bench_flag);
   initial->excludes(clock);
+  verify->excludes(out);
+  verify->excludes(raw);
   for (CLI::Option* bench_option : {seconds, json, compare}) bench_option->needs(bench_flag);
   compare->excludes(threads);
   compare->excludes(kernel);
@@ -317,7 +330,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
     o.pose = given(initial) ? FramePose::initial
              : given(clock) ? FramePose::clock
                             : FramePose::first_viewer_frame;
-    if (!given(out) && !given(raw)) o.png_path = kDefaultPngName;
+    if (!given(out) && !given(raw) && !o.verify) o.png_path = kDefaultPngName;
   }
   if (given(size)) {
     o.sizes.clear();

@@ -34,6 +34,7 @@ struct RenderOptions {
   float clock = 0.0f;
   std::string png_path;  // empty: no PNG
   std::string raw_path;  // empty: no raw dump
+  bool verify = false;   // compare the frame with the reference instead of writing it
 
   // Animation (frames) and benchmark (rate).
   int frames = 0;

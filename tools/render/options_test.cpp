@@ -13,6 +13,7 @@ TEST(RenderOptions, SingleFrameForms) {
     FramePose pose;
     float clock;
     std::string png, raw;
+    bool verify = false;
   };
   const Case cases[] = {
       {{}, FramePose::first_viewer_frame, 0.0f, "velmora.png", ""},
@@ -24,6 +25,9 @@ TEST(RenderOptions, SingleFrameForms) {
       {{"--clock", "0", "--out", "-"}, FramePose::clock, 0.0f, "-", ""},
       {{"--clock", "1.2e-38", "--raw", "-"}, FramePose::clock, 1.2e-38f, "", "-"},
       {{"--clock", "-3.4e38"}, FramePose::clock, -3.4e38f, "velmora.png", ""},
+      // --verify writes no picture.
+      {{"--verify"}, FramePose::first_viewer_frame, 0.0f, "", "", true},
+      {{"--verify", "--clock", "2", "--size", "320x240"}, FramePose::clock, 2.0f, "", "", true},
   };
   for (const Case& c : cases) {
     const ParseOutcome out = parse(c.args);
@@ -35,6 +39,7 @@ TEST(RenderOptions, SingleFrameForms) {
     }
     EXPECT_EQ(out.options->png_path, c.png);
     EXPECT_EQ(out.options->raw_path, c.raw);
+    EXPECT_EQ(out.options->verify, c.verify);
   }
 }
 
@@ -97,6 +102,9 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
       {{"--frames", "2", "--out-dir", ""}, "--out-dir: the name is empty"},
       {{"--frames", "2", "--out-dir", "d", "--video", ""}, "--video: the name is empty"},
       {{"--initial", "--clock", "1"}, "--initial cannot be used with --clock"},
+      {{"--verify", "--out", "x.png"}, "--out cannot be used with --verify"},
+      {{"--verify", "--raw", "-"}, "cannot be used with --verify"},
+      {{"--verify", "--bench"}, "--verify cannot be used with --bench"},
       {{"--bench", "--out", "x.png"}, "--out cannot be used with --bench"},
       {{"--bench", "--frames", "2", "--out-dir", "d"}, "--frames cannot be used with --bench"},
       {{"--bench", "--seconds", "-1"}, "'-1' is out of range"},

@@ -345,6 +345,7 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
       {{"--kernel", "avx"}, 2, "avx"},
       {{"--bench", "--compare", "--threads", "2"}, 2, "--compare"},
       {{"--compare"}, 2, "--compare needs --bench"},
+      {{"--verify", "--out", dir / "old.png"}, 2, "--out cannot be used with --verify"},
       {{"--out", dir / "plain-file/x.png"}, 1, "plain-file/x.png"},
       {{"--raw", dir / "no-such-folder/x.raw"}, 1, "No such file or directory"},
       {{"--out", "."}, 1, "cannot write '.': it is a folder, not a file"},
@@ -366,6 +367,33 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a-folder", "empty-bin", "old.png", "plain-file"}))
         << joined(c.args);
     EXPECT_EQ(read_text(dir / "old.png"), "old") << joined(c.args);
+  }
+}
+
+// --verify renders through the back-end, compares the frame with the
+// reference frame and writes nothing: two lines on standard output and
+// status 0 on the tree as it is.
+TEST(RenderProgram, VerifiedFramesMatchTheReference) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string first_line_starts;
+  };
+  const Case cases[] = {
+      {{"--verify"}, "640 x 480, clock 1.008333: "},
+      {{"--verify", "--initial", "--kernel", "simd"}, "640 x 480, initial scene: "},
+      {{"--verify", "--clock", "4.2", "--kernel", "scalar", "--threads", "1"}, "640 x 480, clock 4.200000: "},
+      {{"--verify", "--clock", "2.5", "--size", "1280x960"}, "1280 x 960, clock 2.500000: "},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    const RunResult run = run_render(c.args, dir.path());
+    EXPECT_EQ(run.exit_code, 0) << joined(c.args) << run.out << run.err;
+    EXPECT_EQ(run.err, "") << joined(c.args);
+    EXPECT_EQ(run.out.rfind(c.first_line_starts, 0), 0u) << joined(c.args) << run.out;
+    EXPECT_NE(run.out.find("pixels differ by more than 1 in a channel"), std::string::npos) << run.out;
+    EXPECT_TRUE(run.out.ends_with("\nmatches the reference\n")) << joined(c.args) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << joined(c.args) << run.out;
+    EXPECT_TRUE(dir.entries().empty()) << joined(c.args);
   }
 }
 
@@ -1016,6 +1044,7 @@ TEST(RenderProgram, HelpAndVersion) {
   const RunResult help = run_render({"--help"}, dir.path());
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--bench"), std::string::npos);
+  EXPECT_NE(help.out.find("--verify"), std::string::npos);
   EXPECT_EQ(help.err, "");
   const RunResult version = run_render({"--version"}, dir.path());
   EXPECT_EQ(version.exit_code, 0);
