@@ -75,13 +75,13 @@ template <class Float>
 struct SphereLanes {
   Vec4T<Float> center;
   Float radius_sq;
-  lanes::Byte<Float> material;
+  lanes::MaterialIndex<Float> material;
 };
 
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const SphereData& sphere) {
   return SphereLanes<Float>{broadcast<Float>(sphere.center), Float(sphere.radius_sq),
-                            lanes::Byte<Float>(sphere.material)};
+                            lanes::MaterialIndex<Float>(sphere.material)};
 }
 
 template <class Float>
@@ -128,7 +128,7 @@ VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) 
 // traced spheres is clamped to them.
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& traced,
-                                                    const lanes::Index<Float>& index,
+                                                    const lanes::SphereIndex<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
   return lanes::read_once_per_index(
       index, wanted,
@@ -160,13 +160,13 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record) {
   using Mask = lanes::Mask<Float>;
-  using Index = lanes::Index<Float>;
+  using SphereIndex = lanes::SphereIndex<Float>;
   Float t_min = Float(kNoHit);
   // The sphere's index in every lane, carried along rather than converted
   // from the loop counter each time round.
-  Index index = Index(0);
+  SphereIndex index = SphereIndex(0);
   VELMORA_ROLLED_LOOP
-  for (int i = 0; i < kTracedSpheres; ++i, index = index + Index(1)) {
+  for (int i = 0; i < kTracedSpheres; ++i, index = index + SphereIndex(1)) {
     const SphereLanes<Float>& sphere = traced.sphere[i];
     const Vec4T<Float> oc = kFromEye ? traced.eye_offset[i] : vec_sub(ray.origin, sphere.center);
     const Float b = vec_dot(oc, ray.direction);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "common/host_device.h"
 
@@ -22,8 +23,11 @@
 
 namespace lanes {
 
-// Derived lane types: the comparison result, a 32-bit integer and a byte per
-// lane.  The scalar instantiation uses the plain C++ types.
+// Derived lane types: the comparison result, 32-bit integers, and the two
+// indices the trace carries per lane, a sphere's and a material's.  The
+// scalar instantiation uses the plain C++ types (the material index is the
+// records' byte); a pack carries the indices as exact small floats (see
+// lanes/simd_lanes.h).
 template <class Float>
 struct LaneTypes;
 
@@ -32,8 +36,8 @@ struct LaneTypes<float> {
   using Mask = bool;
   using Int = std::int32_t;
   using UInt = std::uint32_t;
-  using Index = std::int32_t;
-  using Byte = std::uint8_t;
+  using SphereIndex = std::int32_t;
+  using MaterialIndex = std::uint8_t;
   static constexpr int width = 1;
 };
 
@@ -44,18 +48,15 @@ using Int = typename LaneTypes<Float>::Int;
 template <class Float>
 using UInt = typename LaneTypes<Float>::UInt;
 template <class Float>
-using Index = typename LaneTypes<Float>::Index;
+using SphereIndex = typename LaneTypes<Float>::SphereIndex;
 template <class Float>
-using Byte = typename LaneTypes<Float>::Byte;
+using MaterialIndex = typename LaneTypes<Float>::MaterialIndex;
 
-// Blocks template argument deduction, so that a plain float argument
-// broadcasts to whatever lane type the other arguments fix.
-template <class T>
-struct identity {
-  using type = T;
-};
-template <class T>
-using identity_t = typename identity<T>::type;
+// The lane type itself, as a parameter that takes no part in template
+// argument deduction: a plain float argument then broadcasts to whatever
+// lane type the other arguments fix.
+template <class Float>
+using Broadcast = std::type_identity_t<Float>;
 
 template <class T>
 VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {

@@ -31,7 +31,7 @@ using Pack = stdx::fixed_size_simd<float, N>;
 using NativePack = stdx::native_simd<float>;
 
 // Integer lanes share the float lanes' ABI, so a pack of N floats pairs with
-// a pack of N integers.  Sphere indices and material bytes are carried as
+// a pack of N integers.  Sphere and material indices are carried as
 // exact small floats: their comparisons then give masks of the float lanes,
 // which select everything else, and they convert to integers only to index
 // a table.
@@ -41,8 +41,8 @@ struct LaneTypes<stdx::simd<float, Abi>> {
   using Mask = typename Float::mask_type;
   using Int = stdx::simd<std::int32_t, Abi>;
   using UInt = stdx::simd<std::uint32_t, Abi>;
-  using Index = Float;
-  using Byte = Float;
+  using SphereIndex = Float;
+  using MaterialIndex = Float;
   static constexpr int width = static_cast<int>(Float::size());
 };
 

@@ -21,9 +21,9 @@ template <class Float>
 struct HitRecordT {
   Vec4T<Float> point = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
   Vec4T<Float> normal = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
-  lanes::Byte<Float> material = lanes::Byte<Float>(0);
+  lanes::MaterialIndex<Float> material = lanes::MaterialIndex<Float>(0);
   lanes::Mask<Float> hit = lanes::Mask<Float>(false);
-  lanes::Index<Float> sphere_index = lanes::Index<Float>(-1);
+  lanes::SphereIndex<Float> sphere_index = lanes::SphereIndex<Float>(-1);
 };
 
 using HitRecord = HitRecordT<float>;

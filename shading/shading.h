@@ -13,9 +13,6 @@
 #include "scene/records.h"
 #include "shading/rays.h"
 
-template <class Float>
-using Scalar = lanes::identity_t<Float>;
-
 // ---------------------------------------------------------------- vectors
 
 // a.x*b.x + (a.y*b.y + a.z*b.z): the z product joins the y product first.
@@ -30,7 +27,7 @@ VELMORA_HOST_DEVICE Float vec_length(const Vec4T<Float>& v) {
 }
 
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float>& vec_div_assign(Vec4T<Float>& v, Scalar<Float> s) {
+VELMORA_HOST_DEVICE Vec4T<Float>& vec_div_assign(Vec4T<Float>& v, lanes::Broadcast<Float> s) {
   v.x = v.x / s;
   v.y = v.y / s;
   v.z = v.z / s;
@@ -63,7 +60,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> vec_add(const Vec4T<Float>& a, const Vec4T<Floa
 }
 
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, Scalar<Float> s) {
+VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, lanes::Broadcast<Float> s) {
   return Vec4T<Float>(v.x * s, v.y * s, v.z * s);
 }
 
@@ -185,7 +182,7 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> select(const lanes::Mask<Float>& mask,
 // uploaded.
 template <class Float>
 VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials,
-                                                       lanes::Byte<Float> index) {
+                                                       lanes::MaterialIndex<Float> index) {
   return lanes::read_once_per_index(
       index, lanes::Mask<Float>(true), [&](int i) { return material_lanes<Float>(materials[i]); },
       [](const lanes::Mask<Float>& here, const MaterialLanes<Float>& a, const MaterialLanes<Float>& b) {
