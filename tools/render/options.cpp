@@ -89,26 +89,20 @@ const char* kDescription =
     "Renders Velmora's scene of spheres without a window: one frame as a picture,\n"
     "an animation as numbered pictures (and a video), or a benchmark.\n";
 
-// The back-end's kernel variants: their names joined by `separator`, or
-// each with its description, for the help text.
-std::string kernel_names(const std::string& separator) {
-  std::string names;
-  for (const KernelChoice& k : backend_kernels()) names += (names.empty() ? "" : separator) + k.name;
-  return names;
-}
-
-std::string kernel_descriptions() {
-  std::string text;
-  for (const KernelChoice& k : backend_kernels()) {
-    text += (text.empty() ? "" : ", ") + std::string(k.name) + " (" + k.description + ")";
-  }
-  return text;
-}
-
-std::vector<std::string> kernel_name_list() {
+// The back-end's kernel variants, by name or, for the help text, each with
+// its description.
+std::vector<std::string> kernel_names(bool described = false) {
   std::vector<std::string> names;
-  for (const KernelChoice& k : backend_kernels()) names.emplace_back(k.name);
+  for (const KernelChoice& k : backend_kernels()) {
+    names.push_back(described ? std::string(k.name) + " (" + k.description + ")" : k.name);
+  }
   return names;
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+  return text;
 }
 
 // The three forms of the command line, shown in place of CLI11's one-line
@@ -121,7 +115,7 @@ class UsageFormatter : public CLI::Formatter {
            "  velmora-render --verify [--initial | --clock T]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
-           "each with [--size WxH] [--threads N] [--kernel " + kernel_names("|") + "] (--compare: --size only)\n";
+           "each with [--size WxH] [--threads N] [--kernel " + joined(kernel_names(), "|") + "] (--compare: --size only)\n";
   }
 };
 
@@ -271,9 +265,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
       ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
-  CLI::Option* kernel = app.add_option("--kernel", o.kernel, kernel_descriptions())
-      ->type_name(kernel_names("|"))
-      ->check(reworded(CLI::IsMember(kernel_name_list()), "is not a kernel (" + kernel_names(", ") + ")").description(""))
+  CLI::Option* kernel = app.add_option("--kernel", o.kernel, joined(kernel_names(true), ", "))
+      ->type_name(joined(kernel_names(), "|"))
+      ->check(reworded(CLI::IsMember(kernel_names()), "is not a kernel (" + joined(kernel_names(), ", ") + ")").description(""))
       ->group(backend);
 
   std::vector<std::string> size_texts;
