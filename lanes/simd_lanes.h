@@ -46,13 +46,65 @@ struct LaneTypes<stdx::simd<float, Abi>> {
   static constexpr int width = static_cast<int>(Float::size());
 };
 
+// Clang with libstdc++'s <experimental/simd> on AVX-512 cannot blend
+// through `where`: for the AVX-512 masks (one bit per lane) the library's
+// blend, which every masked assignment goes through, is under Clang a
+// placeholder that picks one whole operand by whether any bit of the mask is
+// set (libstdc++ 12.2, Debian 12's, with clang 14.0.6, 16.0.6 and 19.1.7 alike:
+// simd_x86.h, _S_blend_avx512; GCC takes the real blend instruction there).
+// `where(mask, r) = v` then leaves r as it was whenever a lane is set, and
+// sets every lane when none is.  There, `select` blends itself: with the
+// AVX-512 blend on the machine's vectors, lane by lane on fixed-size packs
+// (the tests').  lanes/simd_lanes_test.cpp checks `where` itself as well.
+#if defined(__clang__) && defined(__GLIBCXX__) && defined(__AVX512F__)
+#define VELMORA_SELECT_WITHOUT_WHERE 1
+#else
+#define VELMORA_SELECT_WITHOUT_WHERE 0
+#endif
+
+#if VELMORA_SELECT_WITHOUT_WHERE
+namespace detail {
+
+// The lanes of if_true where `bits` has a 1, of if_false elsewhere, for the
+// machine's vectors of 32-bit lanes; false for the other types, which the
+// caller then blends lane by lane.
+template <class T, class Abi>
+inline constexpr bool kBlendsInRegisters =
+    sizeof(T) == 4 && !std::is_same_v<Abi, stdx::simd_abi::fixed_size<stdx::simd_size_v<T, Abi>>> &&
+    sizeof(stdx::simd<T, Abi>) == sizeof(__m512);
+
+template <class T, class Abi>
+VELMORA_LANE_OP stdx::simd<T, Abi> blend_in_registers(__mmask16 bits, const stdx::simd<T, Abi>& if_true,
+                                                      const stdx::simd<T, Abi>& if_false) {
+  using V = stdx::simd<T, Abi>;
+  if constexpr (std::is_floating_point_v<T>) {
+    return V(_mm512_mask_blend_ps(bits, static_cast<__m512>(if_false), static_cast<__m512>(if_true)));
+  } else {
+    return V(_mm512_mask_blend_epi32(bits, static_cast<__m512i>(if_false), static_cast<__m512i>(if_true)));
+  }
+}
+
+}  // namespace detail
+#endif
+
 template <class T, class Abi>
 VELMORA_LANE_OP stdx::simd<T, Abi> select(const stdx::simd_mask<T, Abi>& mask,
                                  const stdx::simd<T, Abi>& if_true,
                                  const stdx::simd<T, Abi>& if_false) {
+#if VELMORA_SELECT_WITHOUT_WHERE
+  // The mask's bits come through libstdc++'s bitset view of a mask, the one
+  // way it offers to read them all at once.
+  const auto bits = mask.__to_bitset();
+  if constexpr (detail::kBlendsInRegisters<T, Abi>) {
+    return detail::blend_in_registers<T, Abi>(static_cast<__mmask16>(bits.to_ulong()), if_true, if_false);
+  } else {
+    return stdx::simd<T, Abi>([&](auto i) { return bits[i] ? T(if_true[i]) : T(if_false[i]); });
+  }
+#else
   stdx::simd<T, Abi> result = if_false;
   stdx::where(mask, result) = if_true;
   return result;
+#endif
 }
 
 template <class T, class Abi>

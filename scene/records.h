@@ -14,9 +14,14 @@
 
 #include "common/host_device.h"
 
-// A point, a direction or a colour: (0, 0, 0, 1) unless given.
+// A point, a direction or a colour: (0, 0, 0, 1) unless given.  Aligned to
+// 16 bytes, or to the lane type where that is stricter: a packed Vec4T
+// holds lanes of up to 64 bytes, and an alignas weaker than a member's own
+// alignment is ill-formed (GCC ignores it, Clang rejects it).  One alignas
+// with the larger value, because GCC 12 takes the last of several rather
+// than the strictest.
 template <class Float>
-struct alignas(16) Vec4T {
+struct alignas(alignof(Float) > 16 ? alignof(Float) : 16) Vec4T {
   Float x{};
   Float y{};
   Float z{};

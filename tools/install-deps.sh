@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ clang make pkg-config
   libgtest-dev libbenchmark-dev
   libsleef-dev libtbb-dev libcli11-dev libpng-dev nlohmann-json3-dev
   freeglut3-dev libgl1-mesa-dev libgl1-mesa-dri
