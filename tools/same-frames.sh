@@ -4,7 +4,7 @@
 # Checks that two builds of velmora-render (say GCC's and Clang's) write the
 # same pixel words, word for word, for a few frames: the start-up frame and
 # frames along the animation, at the window's size and at others, with each
-# CPU kernel (packed, stage by stage, scalar).  Prints the first frame that
+# CPU kernel that the reference build's --help lists.  Prints the first frame that
 # differs, with how many of its words do, and exits non-zero then.
 set -euo pipefail
 
@@ -26,9 +26,16 @@ frames=(
   "--clock 6.1 --size 1280x960"
 )
 
+# The kernels as the usage line names them: "[--kernel simd|scalar]".
+read -r -a kernels <<<"$("$reference" --help | sed -n 's/.*\[--kernel \([a-z|]*\)\].*/\1/p' | head -n 1 | tr '|' ' ')"
+if ((${#kernels[@]} == 0)); then
+  echo "error: $reference --help names no kernels" >&2
+  exit 1
+fi
+
 checked=0
 for frame in "${frames[@]}"; do
-  for kernel in simd stages scalar; do
+  for kernel in "${kernels[@]}"; do
     # shellcheck disable=SC2086  # the options are words on purpose
     "$reference" $frame --kernel "$kernel" --raw "$work/reference.raw" >/dev/null
     # shellcheck disable=SC2086
