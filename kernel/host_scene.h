@@ -1,7 +1,7 @@
 // A scene held in host arrays, laid out as the kernel's stores are, and the
-// scalar trace of a whole frame over it.  This is the reference every
-// back-end's frame is compared with, and what the headless tool and the
-// tests use to trace without a device.
+// scalar trace of a whole frame over it: what every back-end's frame must
+// equal word for word (the independent check is reference/), and what the
+// tools and the tests use to trace without a device.
 #pragma once
 
 #include <cstdint>
