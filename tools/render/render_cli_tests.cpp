@@ -824,6 +824,9 @@ TEST(RenderProgramOutputs, OtherUsersFilesLinksAndSharedFolders) {
       "cp $R $S/velmora-render && chmod 755 $S/velmora-render\n"
       "N='setpriv --reuid=65534 --regid=65534 --clear-groups '$S/velmora-render\n"
       "mkdir $S/own $S/shared $S/shared2 $S/nobody && chmod 1777 $S/shared $S/shared2\n"
+      // Whatever the umask, nobody may pass through the scratch folder and
+      // read the folder of root's files.
+      "chmod 755 $S $S/own\n"
       "chown 65534:65534 $S/nobody\n"
       "printf victim > $S/own/victim; printf victim > $S/own/victim2\n";
   const std::vector<ScriptCase> cases = {
