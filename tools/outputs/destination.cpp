@@ -17,8 +17,6 @@
 namespace outputs {
 namespace {
 
-std::string in_quotes(const std::string& text) { return "'" + text + "'"; }
-
 [[noreturn]] void fail(const std::string& name, const std::string& reason, int error = 0) {
   throw OutputError("cannot write " + in_quotes(name) + ": " + reason, error);
 }

@@ -15,8 +15,6 @@
 namespace outputs {
 namespace {
 
-std::string in_quotes(const std::string& text) { return "'" + text + "'"; }
-
 [[noreturn]] void cannot_make(const std::string& path, const std::string& reason, int error) {
   throw OutputError("cannot create the folder '" + path + "': " + reason, error);
 }

@@ -7,6 +7,9 @@
 
 namespace outputs {
 
+// A name as messages quote it: 'name'.
+inline std::string in_quotes(const std::string& text) { return "'" + text + "'"; }
+
 class OutputError : public std::runtime_error {
  public:
   explicit OutputError(const std::string& message, int error_number = 0)

@@ -612,6 +612,30 @@ TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
   }
 }
 
+// Runs `script` with sh, $S the scratch folder and $R the program, in a
+// private mount namespace when `private_mounts`; each line it prints as
+// "key value" becomes an entry of the result.
+std::map<std::string, std::string> run_script(const ScratchDir& dir, const std::string& script, bool private_mounts) {
+  std::ofstream(dir / "script.sh") << script;
+  const std::string command = "S='" + dir.path().string() + "' R='" VELMORA_RENDER_PROGRAM "' " +
+                              (private_mounts ? "unshare -m --propagation private " : "") + "sh " +
+                              (dir / "script.sh") + " > " + (dir / "report") + " 2>" + (dir / "script.err");
+  EXPECT_EQ(std::system(command.c_str()), 0) << read_text(dir / "script.err");
+  std::map<std::string, std::string> report;
+  std::istringstream lines(read_text(dir / "report"));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t space = line.find(' ');
+    report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+  }
+  for (const char* name : {"script.sh", "report", "script.err"}) std::filesystem::remove(dir / name);
+  return report;
+}
+
+std::string with_scratch(std::string text, const ScratchDir& dir) {
+  for (std::size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, dir.path().string());
+  return text;
+}
+
 // As root, in a private mount namespace: device nodes of our own (a null
 // and a full one, and a standard-output link) in a tmpfs, a tiny tmpfs for
 // a full disk, and a read-only bind mount.  The script reports each run's
@@ -685,26 +709,12 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
       "echo \"kinds $(stat -c %F $S/dev/null $S/dev/full | tr '\\n' ',') $(stat -c %F $S/dev/stdout)\"\n"
       "echo \"tiny $(ls -A $S/tiny | tr '\\n' ' ')\"\n"
       "echo \"ro $(ls -A $S/ro | tr '\\n' ' ')\"\n";
-  std::ofstream(dir / "script.sh") << script;
-  const std::string command = "S='" + dir.path().string() + "' R='" VELMORA_RENDER_PROGRAM "' unshare -m --propagation private sh " +
-                              (dir / "script.sh") + " > " + (dir / "report");
-  ASSERT_EQ(std::system(command.c_str()), 0);
-
-  std::map<std::string, std::string> report;
-  std::istringstream lines(read_text(dir / "report"));
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t space = line.find(' ');
-    report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
-  }
-  const auto with_scratch = [&](std::string text) {
-    for (std::size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, dir.path().string());
-    return text;
-  };
+  std::map<std::string, std::string> report = run_script(dir, script, true);
   for (const Case& c : all) {
     EXPECT_EQ(report[c.key], std::to_string(c.exit_code)) << c.key;
     const std::string err = read_text(dir / ("logs/" + c.key + ".err"));
     if (c.exit_code == 0) continue;
-    EXPECT_NE(err.find(with_scratch(c.says)), std::string::npos) << c.key << ": " << err;
+    EXPECT_NE(err.find(with_scratch(c.says, dir)), std::string::npos) << c.key << ": " << err;
     // One line of ours, last; before it, only the encoder may have spoken.
     const std::size_t ours = err.rfind("velmora-render: ");
     EXPECT_TRUE(ours == 0 || (c.key == "tiny-video" && ours != std::string::npos && err[ours - 1] == '\n'))
@@ -733,30 +743,6 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
   EXPECT_FALSE(std::filesystem::exists(dir / "good.png"));
   EXPECT_EQ(std::filesystem::file_size(dir / "logs/raw.bytes"), 1'228'800u);
   EXPECT_TRUE(hidden_files_under(dir.path()).empty());
-}
-
-// Runs `script` with sh, $S the scratch folder and $R the program, in a
-// private mount namespace when `private_mounts`; each line it prints as
-// "key value" becomes an entry of the result.
-std::map<std::string, std::string> run_script(const ScratchDir& dir, const std::string& script, bool private_mounts) {
-  std::ofstream(dir / "script.sh") << script;
-  const std::string command = "S='" + dir.path().string() + "' R='" VELMORA_RENDER_PROGRAM "' " +
-                              (private_mounts ? "unshare -m --propagation private " : "") + "sh " +
-                              (dir / "script.sh") + " > " + (dir / "report") + " 2>" + (dir / "script.err");
-  EXPECT_EQ(std::system(command.c_str()), 0) << read_text(dir / "script.err");
-  std::map<std::string, std::string> report;
-  std::istringstream lines(read_text(dir / "report"));
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t space = line.find(' ');
-    report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
-  }
-  for (const char* name : {"script.sh", "report", "script.err"}) std::filesystem::remove(dir / name);
-  return report;
-}
-
-std::string with_scratch(std::string text, const ScratchDir& dir) {
-  for (std::size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, dir.path().string());
-  return text;
 }
 
 // The runs of a script, one per case: each prints its status as "key N",
