@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <vector>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -196,6 +197,27 @@ bool valid_launch_shape(dim3 grid, dim3 block) {
   return std::uint64_t{block.x} * block.y * block.z <= kMaxThreadsPerBlock;
 }
 
+// The textures as they stood when the running launch began, which the
+// launch's bodies read without taking the state's lock: every block looks
+// its textures up, and two threads taking one lock thousands of times a
+// frame would pass its cache line back and forth.  A texture stays readable
+// to the launch that saw it, as a kernel on a device keeps its descriptor.
+using TextureSnapshot = std::vector<std::pair<cudaTextureObject_t, Texture>>;
+thread_local const TextureSnapshot* launch_textures = nullptr;
+
+class LaunchTextures {
+ public:
+  explicit LaunchTextures(const TextureSnapshot& textures) : saved_(launch_textures) {
+    launch_textures = &textures;
+  }
+  ~LaunchTextures() { launch_textures = saved_; }
+  LaunchTextures(const LaunchTextures&) = delete;
+  LaunchTextures& operator=(const LaunchTextures&) = delete;
+
+ private:
+  const TextureSnapshot* saved_;
+};
+
 // One launch body's stretch of checked work, on whichever thread runs it.
 class CheckedBody {
  public:
@@ -219,6 +241,11 @@ void run_grid(State& st, const Kernel& kernel, dim3 grid, dim3 block, void** arg
   const std::uint64_t per_layer = std::uint64_t{grid.x} * grid.y;
   const std::uint64_t blocks = per_layer * grid.z;
   std::lock_guard launch(st.launch_mutex);
+  TextureSnapshot textures;
+  {
+    std::lock_guard lock(st.mutex);
+    textures.assign(st.textures.begin(), st.textures.end());
+  }
   int launched = 0;
   int finished = 0;
   happens_before(&launched);
@@ -228,6 +255,7 @@ void run_grid(State& st, const Kernel& kernel, dim3 grid, dim3 block, void** arg
       tbb::parallel_for(tbb::blocked_range<std::uint64_t>(0, blocks),
                         [&](const tbb::blocked_range<std::uint64_t>& range) {
                           const CheckedBody checked(&launched, &finished);
+                          const LaunchTextures bound(textures);
                           blockDim = block;
                           gridDim = grid;
                           for (std::uint64_t i = range.begin(); i != range.end(); ++i) {
@@ -542,6 +570,12 @@ void set_thread_count(int n) {
 }
 
 TextureMemory texture_memory(cudaTextureObject_t tex) {
+  if (launch_textures != nullptr) {
+    for (const auto& [handle, texture] : *launch_textures) {
+      if (handle == tex) return TextureMemory{texture.base, texture.bytes};
+    }
+    return TextureMemory{nullptr, 0};
+  }
   State& st = state();
   std::lock_guard lock(st.mutex);
   const auto it = st.textures.find(tex);
