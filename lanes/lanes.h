@@ -25,8 +25,11 @@ namespace lanes {
 template <class Index, class Mask, class Read, class Choose>
 VELMORA_HOST_DEVICE auto read_once_per_index(const Index& index, const Mask& wanted, Read read, Choose choose) {
   const auto first = first_lane(index);
-  auto value = read(static_cast<int>(first));
   Mask rest = wanted && !(index == first);
+  // Most often every lane wants the first lane's value: returned as read,
+  // with no copy of it carried through the loop below.
+  if (!any(rest)) return read(static_cast<int>(first));
+  auto value = read(static_cast<int>(first));
   while (any(rest)) {
     const auto next = first_set_lane(index, rest);
     const Mask here = index == next;
