@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "gpu/runtime.h"
+#include "kernel/culling.h"
 #include "kernel/ray_trace.h"
 #include "kernel/trace.h"
 
@@ -22,6 +23,16 @@ T lane_values(LaneValue lane) {
     return lane(0);
   } else {
     return T(lane);
+  }
+}
+
+// Lane by lane, the smaller of two integers.
+template <class T>
+T lane_min(const T& a, const T& b) {
+  if constexpr (std::is_arithmetic_v<T>) {
+    return std::min(a, b);
+  } else {
+    return lanes::stdx::min(a, b);
   }
 }
 
@@ -38,31 +49,70 @@ void store_lanes(const T& v, unsigned int* words) {
 // lanes, 4 x 2 for 8, 2 x 2 for 4, and 1 x 1 for `float`, the pixel a CUDA
 // thread traces.  Square tiles keep neighbouring rays, and so their
 // branches through the bounce loop and their table reads, together (8 x 2
-// measured no better).
+// measured no better).  The tiles go through the trace in groups of 64
+// pixels, an 8 x 8 block's worth, whose packs take each step of a bounce in
+// turn; the scalar trace goes pixel by pixel, as a CUDA thread does.
 //
 // Flattened: left to its own judgement, GCC keeps the lane operations as
 // calls and the packed trace runs at half speed.
 template <class Float>
 __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* pixels, int width, int height) {
   using Int = lanes::Int<Float>;
+  using UInt = lanes::UInt<Float>;
   constexpr int kLanes = lanes::LaneTypes<Float>::width;
   constexpr int kTileWidth = kLanes >= 8 ? 4 : (kLanes >= 2 ? 2 : 1);
   constexpr int kTileHeight = kLanes / kTileWidth;
+  constexpr int kPacks = kLanes == 1 ? 1 : std::max(1, 64 / kLanes);
   const int block_x = static_cast<int>(blockIdx.x * blockDim.x);
   const int block_y = static_cast<int>(blockIdx.y * blockDim.y);
   const int block_w = static_cast<int>(blockDim.x);
   const int block_h = static_cast<int>(blockDim.y);
+  const int tiles_across = (block_w + kTileWidth - 1) / kTileWidth;
+  const int tiles = tiles_across * ((block_h + kTileHeight - 1) / kTileHeight);
   const TracedSpheres<Float> spheres = traced_spheres<Float>(scene);
-  for (int ty = 0; ty < block_h; ty += kTileHeight) {
-    for (int tx = 0; tx < block_w; tx += kTileWidth) {
+  [[maybe_unused]] CameraCulling culling;
+  if constexpr (kLanes > 1) culling = camera_culling(scene);
+  // Each lane's place in its tile, and the last column and row of the block.
+  const Int lane_dx = lane_values<Int>([](auto i) { return static_cast<int>(i) % kTileWidth; });
+  const Int lane_dy = lane_values<Int>([](auto i) { return static_cast<int>(i) / kTileWidth; });
+  const Int last_x = Int(block_x + block_w - 1);
+  const Int last_y = Int(block_y + block_h - 1);
+  for (int first = 0; first < tiles; first += kPacks) {
+    // A last group short of kPacks tiles repeats its last tile.
+    int tile_x[kPacks];
+    int tile_y[kPacks];
+    Int x[kPacks];
+    Int y[kPacks];
+    int x_low = block_w, y_low = block_h, x_high = 0, y_high = 0;
+    for (int p = 0; p < kPacks; ++p) {
+      const int tile = std::min(first + p, tiles - 1);
+      const int tx = tile % tiles_across * kTileWidth;
+      const int ty = tile / tiles_across * kTileHeight;
+      tile_x[p] = tx;
+      tile_y[p] = ty;
+      x_low = std::min(x_low, tx);
+      y_low = std::min(y_low, ty);
+      x_high = std::max(x_high, std::min(tx + kTileWidth, block_w) - 1);
+      y_high = std::max(y_high, std::min(ty + kTileHeight, block_h) - 1);
       // Lanes that fall outside a block whose size is not a multiple of the
       // tile trace a clamped pixel and are not stored.
-      const Int x = lane_values<Int>(
-          [&](auto i) { return block_x + std::min(tx + static_cast<int>(i) % kTileWidth, block_w - 1); });
-      const Int y = lane_values<Int>(
-          [&](auto i) { return block_y + std::min(ty + static_cast<int>(i) / kTileWidth, block_h - 1); });
+      x[p] = lane_min(Int(block_x + tx) + lane_dx, last_x);
+      y[p] = lane_min(Int(block_y + ty) + lane_dy, last_y);
+    }
+    // A group of packs skips the spheres that none of its camera rays can
+    // reach; the scalar trace tests every sphere, as a CUDA thread does.
+    SphereSet camera_spheres = kAllSpheres;
+    if constexpr (kLanes > 1) {
+      camera_spheres = camera_candidates(culling, block_x + x_low, block_y + y_low, block_x + x_high,
+                                         block_y + y_high, width, height);
+    }
+    UInt traced_words[kPacks];
+    trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, traced_words);
+    for (int p = 0; p < kPacks && first + p < tiles; ++p) {
+      const int tx = tile_x[p];
+      const int ty = tile_y[p];
       alignas(64) unsigned int words[kLanes];
-      store_lanes(trace_pixel<Float>(scene, spheres, x, y, width, height), words);
+      store_lanes(traced_words[p], words);
       if (tx + kTileWidth <= block_w && ty + kTileHeight <= block_h) {
         // A whole tile: its rows go to the frame as they are.
         for (int row = 0; row < kTileHeight; ++row) {

@@ -8,66 +8,25 @@
 // any lane is still active, and a lane that has stopped keeps its sum.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "common/host_device.h"
 #include "lanes/lanes.h"
+#include "kernel/scene_view.h"
 #include "scene/records.h"
 #include "shading/shading.h"
 
+// A set of the traced spheres: bit i set means sphere i is in it.
+using SphereSet = unsigned int;
+inline constexpr SphereSet kAllSpheres = (1u << kTracedSpheres) - 1u;
+
 // Fixed values the kernel is built with.
-inline constexpr int kTracedSpheres = 4;             // spheres 0 to 3, whatever was uploaded
 inline constexpr float kNoHit = 1e38f;               // start of every nearest-hit search
 inline constexpr float kMaterialThreshold = 1e-12f;  // reflection or transparency above it counts
 inline constexpr float kShadowTolerance = 1e-12f;    // squared distance an occluder may lie beyond P
 inline constexpr float kRefractOffset = 1e-5f;       // refracted origin, along the direction
 inline constexpr int kLastRay = 3;                   // camera ray plus three continuations
-
-// What the trace reads: the sphere store (as texels), the material table and
-// the position of light 0.  On the GPU the spheres come through a texture
-// object; on the CPU, and in tests, through a plain array of texels.
-struct SceneView {
-#if VELMORA_CUDA_BUILD
-  cudaTextureObject_t sphere_texture;
-#else
-  const SphereTexel* sphere_texels;
-#endif
-  int sphere_texel_count;
-  const Material* materials;
-  Vec4 light_position;
-};
-
-// Texel i, with the index clamped to the store as the texture clamps it.
-VELMORA_HOST_DEVICE SphereTexel fetch_texel(const SceneView& scene, int i) {
-  i = i < 0 ? 0 : (i >= scene.sphere_texel_count ? scene.sphere_texel_count - 1 : i);
-#if VELMORA_DEVICE_CODE
-  const uint4 t = tex1Dfetch<uint4>(scene.sphere_texture, i);
-  return SphereTexel{t.x, t.y, t.z, t.w};
-#elif VELMORA_CUDA_BUILD
-  (void)scene;
-  return SphereTexel{0, 0, 0, 0};  // the host pass of a CUDA build never traces
-#else
-  return scene.sphere_texels[i];
-#endif
-}
-
-// One sphere as the trace reads it: centre, radius squared, material byte.
-struct SphereData {
-  Vec4 center;
-  float radius_sq;
-  std::uint8_t material;
-};
-
-VELMORA_HOST_DEVICE SphereData fetch_sphere(const SceneView& scene, int i) {
-  const SphereTexel a = fetch_texel(scene, 2 * i);
-  const SphereTexel b = fetch_texel(scene, 2 * i + 1);
-  SphereData s;
-  s.center = Vec4(lanes::float_from_bits(a.x), lanes::float_from_bits(a.y),
-                  lanes::float_from_bits(a.z));
-  s.radius_sq = lanes::float_from_bits(b.y);
-  s.material = static_cast<std::uint8_t>(b.z & 0xffu);
-  return s;
-}
 
 // Centre, radius squared and material byte of a sphere in every lane, or
 // of a per-lane sphere index.
@@ -158,35 +117,49 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& 
 template <class Float, bool kWithSurface = true, bool kFromEye = false>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float>& traced,
                                                         const RayT<Float>& ray,
-                                                        HitRecordT<Float>& record) {
+                                                        HitRecordT<Float>& record,
+                                                        SphereSet candidates = kAllSpheres) {
   using Mask = lanes::Mask<Float>;
   using SphereIndex = lanes::SphereIndex<Float>;
   Float t_min = Float(kNoHit);
-  // The sphere's index in every lane, carried along rather than converted
-  // from the loop counter each time round.
-  SphereIndex index = SphereIndex(0);
-  VELMORA_ROLLED_LOOP
-  for (int i = 0; i < kTracedSpheres; ++i, index = index + SphereIndex(1)) {
+  // The stored sphere's centre and material, chosen as the search goes.
+  Vec4T<Float> center;
+  lanes::MaterialIndex<Float> material = lanes::MaterialIndex<Float>(0);
+  const auto test_sphere = [&](int i) {
+    const SphereIndex index = SphereIndex(i);
     const SphereLanes<Float>& sphere = traced.sphere[i];
     const Vec4T<Float> oc = kFromEye ? traced.eye_offset[i] : vec_sub(ray.origin, sphere.center);
     const Float b = vec_dot(oc, ray.direction);
     // About half the time every lane has the sphere behind it or skips it,
     // and the rest of the test is not needed.
     const Mask behind = b > 0.0f || record.sphere_index == index;
-    if (lanes::all(behind)) continue;
+    if (lanes::all(behind)) return;
 
     const Float c = kFromEye ? traced.eye_c[i] : vec_dot(oc, oc) - sphere.radius_sq;
     const Float disc = b * b - c;
     // NaN fails these tests and is stopped by t < t_min below.
     const Mask missed = behind || disc < 0.0f || c < 0.0f;
-    if (lanes::all(missed)) continue;
+    if (lanes::all(missed)) return;
 
     const Float t = -(b + lanes::sqrt(disc));  // the nearer root
     const Mask store = !missed && t < t_min;
-    if (!lanes::any(store)) continue;
+    if (!lanes::any(store)) return;
 
     record.sphere_index = lanes::select(store, index, record.sphere_index);
     t_min = lanes::select(store, t, t_min);
+    if constexpr (kWithSurface) {
+      center.x = lanes::select(store, sphere.center.x, center.x);
+      center.y = lanes::select(store, sphere.center.y, center.y);
+      center.z = lanes::select(store, sphere.center.z, center.z);
+      material = lanes::select(store, sphere.material, material);
+    }
+  };
+  if constexpr (lanes::LaneTypes<Float>::width == 1) {
+    VELMORA_ROLLED_LOOP
+    for (int i = 0; i < kTracedSpheres; ++i) test_sphere(i);
+  } else {
+    // Only the candidates, lowest first, as the loop above takes them.
+    for (SphereSet left = candidates; left != 0; left &= left - 1) test_sphere(std::countr_zero(left));
   }
   // A stored t is below kNoHit, so the lanes that stored are those whose
   // t_min moved.
@@ -195,10 +168,9 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
     // -t_min is the stored b + sqrt(disc), bit for bit.
     record.point = vec_sub(ray.origin, vec_scale(ray.direction, -t_min));
     if constexpr (kWithSurface) {
-      const SphereLanes<Float> sphere = sphere_lanes<Float>(traced, record.sphere_index, stored);
-      record.normal = vec_sub(record.point, sphere.center);
+      record.normal = vec_sub(record.point, center);
       vec_normalize(record.normal);
-      record.material = sphere.material;
+      record.material = material;
     }
     record.hit = record.hit || stored;
   }
@@ -208,8 +180,9 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
 // The nearest hit of a camera ray, which starts at the eye.
 template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres<Float>& traced, const RayT<Float>& ray,
-                                                       HitRecordT<Float>& record) {
-  return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record);
+                                                       HitRecordT<Float>& record,
+                                                       SphereSet candidates = kAllSpheres) {
+  return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record, candidates);
 }
 
 // Squared distance, the x, y and z squares summed in that order.
@@ -353,35 +326,77 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float>& 
   return reflects || transmits;
 }
 
-// The colour word of pixel (x, y) of a width x height frame: the steps of
-// a bounce in turn, bounce after bounce, while any lane's ray goes on.  `traced` are
-// the scene's, read by the caller, which may trace many pixels with them.
+// The state one pack of rays carries from stage to stage of a bounce.
+template <class Float>
+struct PackState {
+  RayT<Float> ray;
+  HitRecordT<Float> hit;
+  Vec4T<Float> color_sum = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
+  Float weight = Float(1.0f);
+  lanes::Mask<Float> active = lanes::Mask<Float>(true);
+  bool live = true;  // whether any lane is active
+};
+
+// The colour words of kPacks packs of pixels (pixel x[p], y[p] of a width x
+// height frame in lane order): the steps of a bounce, bounce after bounce,
+// while any lane's ray goes on.  Each step runs as a short loop over the
+// packs, so that it keeps only its own values in registers, and consecutive
+// packs, which do not depend on each other, overlap in the core.  A pack
+// whose rays have all ended drops out of the loops.  `traced` are the
+// scene's, read by the caller, which may trace many pixels with them.
+//
+// With one pack it is the trace of one pixel, or of one pack, the steps
+// of each bounce in turn.
+template <class Float, int kPacks>
+VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres<Float>& traced,
+                                     const lanes::Int<Float>* x, const lanes::Int<Float>* y, int width,
+                                     int height, SphereSet camera_spheres, lanes::UInt<Float>* words) {
+  using Mask = lanes::Mask<Float>;
+  PackState<Float> packs[kPacks];
+  const Vec4T<Float> light = broadcast<Float>(scene.light_position);
+  for (int p = 0; p < kPacks; ++p) packs[p].ray = primary_ray<Float>(x[p], y[p], width, height);
+
+  for (int depth = 0;; ++depth) {
+    bool any_live = false;
+    for (int p = 0; p < kPacks; ++p) {
+      PackState<Float>& pack = packs[p];
+      if (!pack.live) continue;
+      pack.active = pack.active && (depth == 0 ? find_camera_hit(traced, pack.ray, pack.hit, camera_spheres)
+                                               : find_nearest_hit(traced, pack.ray, pack.hit));
+      pack.live = lanes::any(pack.active);
+      any_live = any_live || pack.live;
+    }
+    if (!any_live) break;
+
+    Mask shadowed[kPacks];
+    for (int p = 0; p < kPacks; ++p) {
+      const PackState<Float>& pack = packs[p];
+      if (pack.live) shadowed[p] = in_shadow(traced, pack.hit.point, light, pack.hit);
+    }
+
+    for (int p = 0; p < kPacks; ++p) {
+      PackState<Float>& pack = packs[p];
+      if (!pack.live) continue;
+      const MaterialLanes<Float> m = load_material<Float>(scene.materials, pack.hit.material);
+      const Vec4T<Float> color = hit_color(pack.hit, light, m, pack.active && !shadowed[p]);
+      pack.color_sum =
+          select<Float>(pack.active, vec_add(pack.color_sum, vec_scale(color, pack.weight)), pack.color_sum);
+      if (depth < kLastRay) pack.active = continue_ray(traced, pack.ray, pack.weight, pack.hit, m, pack.active);
+    }
+    if (depth == kLastRay) break;
+  }
+  for (int p = 0; p < kPacks; ++p) words[p] = pack_pixel(packs[p].color_sum);
+}
+
+// The colour word of pixel (x, y) of a width x height frame, or of a pack
+// of pixels.
 template <class Float>
 VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres<Float>& traced,
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
-  using Mask = lanes::Mask<Float>;
-  RayT<Float> ray = primary_ray<Float>(x, y, width, height);
-  HitRecordT<Float> trace_hit;
-  Vec4T<Float> color_sum(Float(0.0f), Float(0.0f), Float(0.0f));
-  Float weight = Float(1.0f);
-  Mask active = Mask(true);
-  const Vec4T<Float> light = broadcast<Float>(scene.light_position);
-
-  for (int depth = 0;; ++depth) {
-    active = active && (depth == 0 ? find_camera_hit(traced, ray, trace_hit)
-                                   : find_nearest_hit(traced, ray, trace_hit));
-    if (!lanes::any(active)) break;
-
-    const Mask shadowed = in_shadow(traced, trace_hit.point, light, trace_hit);
-    const MaterialLanes<Float> m = load_material<Float>(scene.materials, trace_hit.material);
-    const Vec4T<Float> color = hit_color(trace_hit, light, m, active && !shadowed);
-    color_sum = select<Float>(active, vec_add(color_sum, vec_scale(color, weight)), color_sum);
-
-    if (depth == kLastRay) break;
-    active = continue_ray(traced, ray, weight, trace_hit, m, active);
-  }
-  return pack_pixel(color_sum);
+  lanes::UInt<Float> word;
+  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, kAllSpheres, &word);
+  return word;
 }
 
 template <class Float>

@@ -1,0 +1,79 @@
+// Which spheres a group of camera rays can hit at all, tested once for the
+// group rather than lane by lane: the packed trace then skips, for all of
+// the group's packs, every sphere that none of its rays could reach.
+//
+// The camera rays through a rectangle of pixels fill a pyramid from the eye,
+// bounded by four planes through the eye.  A sphere is culled when it lies
+// wholly outside one of them, by its radius and a margin of 1/256 of its
+// reach from the eye.  Then every ray of the group passes it at a distance
+// of more than radius plus margin, far more than the per-lane test's
+// rounding can bridge (a few ulps of the squared distances, which a margin
+// of sqrt(ulp), about 1/4000 of the size, already covers) and far more than
+// the rounding of the test here: a sphere culled here is one that each
+// lane's own test, in single precision, finds missed, so culling it changes
+// no pixel.
+//
+// CPU builds only: the packed trace is the CPU back-end's.
+#pragma once
+
+#include <cmath>
+
+#include "kernel/scene_view.h"
+#include "kernel/trace.h"
+#include "lanes/simd_lanes.h"
+
+inline constexpr float kCullingMargin = 1.0f / 256.0f;
+
+// The traced spheres as the test takes them, four lanes to a sphere, one
+// for each side of the pyramid: lane 4i + j pairs sphere i with side j
+// (left, right, bottom, top).  Made once per block.
+struct CameraCulling {
+  using Lanes = lanes::Pack<4 * kTracedSpheres>;
+  Lanes center_x, center_y, center_z;
+  Lanes reach_sq;  // (radius + margin) squared
+};
+
+inline CameraCulling camera_culling(const SceneView& scene) {
+  float center_x[kTracedSpheres], center_y[kTracedSpheres], center_z[kTracedSpheres], reach_sq[kTracedSpheres];
+  for (int i = 0; i < kTracedSpheres; ++i) {
+    const SphereData s = fetch_sphere(scene, i);
+    const float radius = std::sqrt(s.radius_sq);
+    const float distance = std::sqrt(s.center.x * s.center.x + s.center.y * s.center.y + s.center.z * s.center.z);
+    const float reach = radius + kCullingMargin * (distance + radius);
+    center_x[i] = s.center.x;
+    center_y[i] = s.center.y;
+    center_z[i] = s.center.z;
+    reach_sq[i] = reach * reach;
+  }
+  using Lanes = CameraCulling::Lanes;
+  const auto of_sphere = [](const float* values) { return Lanes([&](auto lane) { return values[lane / 4]; }); };
+  return CameraCulling{of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(reach_sq)};
+}
+
+// The spheres that a camera ray through a pixel of [x0, x1] x [y0, y1] (in
+// pixels, inclusive) of a width x height frame may hit.
+inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0, int x1, int y1, int width,
+                                   int height) {
+  using Lanes = CameraCulling::Lanes;
+  // The camera ray's unnormalised direction is (x - width/2, y - height/2,
+  // -f), f = width/2 / tan(fov/2) = width * 1.2071068.  Inward normals of
+  // the sides, on which every such direction of the rectangle is >= 0:
+  // left (f, 0, x0'), right (-f, 0, -x1'), bottom (0, f, y0'), top
+  // (0, -f, -y1'), primes measured from the frame's centre.
+  const float f = static_cast<float>(width) * 1.2071068f;
+  const float sides_z[4] = {static_cast<float>(x0 - width / 2), -static_cast<float>(x1 - width / 2),
+                            static_cast<float>(y0 - height / 2), -static_cast<float>(y1 - height / 2)};
+  const Lanes normal_x([&](auto lane) { return lane % 4 == 0 ? f : (lane % 4 == 1 ? -f : 0.0f); });
+  const Lanes normal_y([&](auto lane) { return lane % 4 == 2 ? f : (lane % 4 == 3 ? -f : 0.0f); });
+  const Lanes normal_z([&](auto lane) { return sides_z[lane % 4]; });
+  const Lanes along = normal_x * spheres.center_x + normal_y * spheres.center_y + normal_z * spheres.center_z;
+  const Lanes normal_sq = Lanes(f * f) + normal_z * normal_z;
+  // along < -reach |n|, without the square root.
+  const auto outside = along < 0.0f && along * along > spheres.reach_sq * normal_sq;
+  SphereSet candidates = 0;
+  for (int i = 0; i < kTracedSpheres; ++i) {
+    const bool culled = outside[4 * i] || outside[4 * i + 1] || outside[4 * i + 2] || outside[4 * i + 3];
+    if (!culled) candidates |= 1u << i;
+  }
+  return candidates;
+}
