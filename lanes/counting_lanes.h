@@ -1,13 +1,24 @@
 // A lane type that counts what the trace computes: `Counted` is one float
-// whose arithmetic adds to per-thread tallies of divisions, square roots,
-// powers and other float operations.  It speaks the same lane vocabulary as
-// `float` (one lane, plain bool masks and integer indices), so the trace
-// written over `Float` runs on it unchanged and does, operation for
-// operation, what the scalar trace does for one pixel.  The tallies are the
-// frame's useful work, the numerator of its roofline.
+// whose operations add to per-thread tallies, one tally for each class of
+// work that a packed trace gives to a different unit or at a different
+// cost: divisions, square roots, powers, compares, selects, mask operations,
+// conversions, and the other arithmetic.  It speaks the same lane
+// vocabulary as `float` and the packs (one lane), so the trace written over
+// `Float` runs on it unchanged and gives the same pixel words.  The tallies
+// are the frame's useful work, the numerator of its roofline.
 //
-// Masks and selects are not counted: they are the packed trace's bookkeeping,
-// branches in the scalar one, not float arithmetic.
+// Its mask is `CountedMask` and its integer and index lanes `CountedInt`,
+// so that the bookkeeping a pack does lane-parallel (comparisons of
+// indices, blends, mask logic, any/all tests) is counted too.  The control
+// flow is one lane's, as in the scalar trace: a branch on `any` or `all`
+// goes the way this lane goes.  One difference from the scalar trace
+// remains, and is the packed trace's behaviour: `&&` and `||` of masks
+// evaluate both operands (overloaded operators cannot short-circuit), so a
+// comparison, or a search, whose result the scalar trace's bool logic would
+// skip is counted, as the pack performs it.
+//
+// Not counted: the integer packing of the pixel word (UInt stays a plain
+// integer), and the reads of sphere and material tables.
 // CPU builds only: nvcc's device pass never sees this header.
 #pragma once
 
@@ -21,20 +32,62 @@ struct OpCounts {
   std::uint64_t divisions = 0;
   std::uint64_t square_roots = 0;
   std::uint64_t powers = 0;
-  // Additions, subtractions, multiplications, negations, comparisons,
-  // minimums and conversions.
+  // Additions, subtractions, multiplications, negations and minimums, of
+  // floats and of the integer and index lanes.
   std::uint64_t other = 0;
+  // Comparisons of floats and of indices, each giving a mask.
+  std::uint64_t compares = 0;
+  // Lane-by-lane choices between two values by a mask (blends).
+  std::uint64_t selects = 0;
+  // And, or, not and equality of masks; any and all tests; finding the
+  // first set lane.
+  std::uint64_t mask_ops = 0;
+  // Between float and integer lanes, each direction one.
+  std::uint64_t conversions = 0;
 
   friend OpCounts operator-(const OpCounts& a, const OpCounts& b) {
     return {a.divisions - b.divisions, a.square_roots - b.square_roots, a.powers - b.powers,
-            a.other - b.other};
+            a.other - b.other,         a.compares - b.compares,         a.selects - b.selects,
+            a.mask_ops - b.mask_ops,   a.conversions - b.conversions};
   }
   bool operator==(const OpCounts&) const = default;
 };
 
-// What this thread's Counted arithmetic has done so far.  Callers take the
+// What this thread's counted operations have done so far.  Callers take the
 // difference of two readings around the work they count.
 inline thread_local OpCounts counted_ops;
+
+// One lane's mask.  Constants convert implicitly, as `Mask(true)` and
+// mixed logic with a plain bool expect; there is deliberately no conversion
+// to bool, as a pack's mask has none: branches go through any and all.
+class CountedMask {
+ public:
+  CountedMask() = default;
+  CountedMask(bool v) : v_(v) {}  // NOLINT: constants broadcast implicitly
+
+  bool value() const { return v_; }
+
+  friend CountedMask operator&&(CountedMask a, CountedMask b) { return counted(a.v_ && b.v_); }
+  friend CountedMask operator||(CountedMask a, CountedMask b) { return counted(a.v_ || b.v_); }
+  friend CountedMask operator!(CountedMask a) { return counted(!a.v_); }
+  friend CountedMask operator==(CountedMask a, CountedMask b) { return counted(a.v_ == b.v_); }
+  friend CountedMask operator!=(CountedMask a, CountedMask b) { return counted(a.v_ != b.v_); }
+
+ private:
+  static CountedMask counted(bool v) {
+    ++counted_ops.mask_ops;
+    return CountedMask(v);
+  }
+
+  bool v_ = false;
+};
+
+namespace detail {
+inline CountedMask counted_compare(bool result) {
+  ++counted_ops.compares;
+  return CountedMask(result);
+}
+}  // namespace detail
 
 class Counted {
  public:
@@ -52,28 +105,90 @@ class Counted {
   }
   friend Counted operator-(Counted a) { return other(-a.v_); }
 
-  friend bool operator<(Counted a, Counted b) { return compare(a.v_ < b.v_); }
-  friend bool operator>(Counted a, Counted b) { return compare(a.v_ > b.v_); }
-  friend bool operator<=(Counted a, Counted b) { return compare(a.v_ <= b.v_); }
-  friend bool operator>=(Counted a, Counted b) { return compare(a.v_ >= b.v_); }
-  friend bool operator==(Counted a, Counted b) { return compare(a.v_ == b.v_); }
+  friend CountedMask operator<(Counted a, Counted b) { return detail::counted_compare(a.v_ < b.v_); }
+  friend CountedMask operator>(Counted a, Counted b) { return detail::counted_compare(a.v_ > b.v_); }
+  friend CountedMask operator<=(Counted a, Counted b) { return detail::counted_compare(a.v_ <= b.v_); }
+  friend CountedMask operator>=(Counted a, Counted b) { return detail::counted_compare(a.v_ >= b.v_); }
+  friend CountedMask operator==(Counted a, Counted b) { return detail::counted_compare(a.v_ == b.v_); }
+  friend CountedMask operator!=(Counted a, Counted b) { return detail::counted_compare(a.v_ != b.v_); }
 
  private:
   static Counted other(float v) {
     ++counted_ops.other;
     return Counted(v);
   }
-  static bool compare(bool result) {
-    ++counted_ops.other;
-    return result;
-  }
 
   float v_ = 0.0f;
 };
 
-// One lane, with the scalar instantiation's derived types.
+// One lane of 32-bit integers: the pixel coordinates and the sphere and
+// material indices.  A pack carries the indices as exact floats, so their
+// comparisons count as compares and their sums as other arithmetic, as the
+// float ones do.  Converting to int (a table index) is free: a pack reads
+// its first lane, or loops over the distinct indices, for that.
+class CountedInt {
+ public:
+  CountedInt() = default;
+  CountedInt(std::int32_t v) : v_(v) {}  // NOLINT: constants broadcast implicitly
+
+  std::int32_t value() const { return v_; }
+  explicit operator int() const { return v_; }
+
+  friend CountedInt operator+(CountedInt a, CountedInt b) { return other(a.v_ + b.v_); }
+  friend CountedInt operator-(CountedInt a, CountedInt b) { return other(a.v_ - b.v_); }
+
+  friend CountedMask operator<(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ < b.v_); }
+  friend CountedMask operator>(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ > b.v_); }
+  friend CountedMask operator<=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ <= b.v_); }
+  friend CountedMask operator>=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ >= b.v_); }
+  friend CountedMask operator==(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ == b.v_); }
+  friend CountedMask operator!=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ != b.v_); }
+
+ private:
+  static CountedInt other(std::int32_t v) {
+    ++counted_ops.other;
+    return CountedInt(v);
+  }
+
+  std::int32_t v_ = 0;
+};
+
+// One lane with counted masks, integers and indices; the packed pixel word
+// stays a plain integer.
 template <>
-struct LaneTypes<Counted> : LaneTypes<float> {};
+struct LaneTypes<Counted> {
+  using Mask = CountedMask;
+  using Int = CountedInt;
+  using UInt = std::uint32_t;
+  using SphereIndex = CountedInt;
+  using MaterialIndex = CountedInt;
+  static constexpr int width = 1;
+};
+
+// A select on a counted mask counts whatever it chooses between: floats,
+// integers, indices or masks.
+template <class T>
+T select(const CountedMask& mask, T if_true, T if_false) {
+  ++counted_ops.selects;
+  return mask.value() ? if_true : if_false;
+}
+
+inline bool any(const CountedMask& mask) {
+  ++counted_ops.mask_ops;
+  return mask.value();
+}
+
+inline bool all(const CountedMask& mask) {
+  ++counted_ops.mask_ops;
+  return mask.value();
+}
+
+// Finding the set lane is a mask operation; the lane's value comes free.
+template <class T>
+T first_set_lane(T v, const CountedMask&) {
+  ++counted_ops.mask_ops;
+  return v;
+}
 
 inline Counted sqrt(Counted v) {
   ++counted_ops.square_roots;
@@ -90,14 +205,24 @@ inline Counted min(Counted a, Counted b) {
   return Counted(min(a.value(), b.value()));
 }
 
-// Two range comparisons, a round trip through int32 and an equality.
-inline bool is_integer(Counted v) {
-  counted_ops.other += 4;
-  return is_integer(v.value());
+inline Counted to_float(CountedInt v) {
+  ++counted_ops.conversions;
+  return Counted(to_float(v.value()));
+}
+
+// The scalar is_integer in counted operations, taking the branch the value
+// takes: two range compares and their and; then, in range, the round trip
+// through int32 (two conversions) and an equality; beyond it, the NaN and
+// infinity test (two compares, a subtraction and an and).
+inline CountedMask is_integer(Counted v) {
+  const CountedMask in_range = v >= -16777216.0f && v <= 16777216.0f;
+  if (!in_range.value()) return v == v && v - v == 0.0f;
+  counted_ops.conversions += 2;
+  return Counted(static_cast<float>(static_cast<std::int32_t>(v.value()))) == v;
 }
 
 inline std::uint32_t truncate_to_uint(Counted v) {
-  ++counted_ops.other;
+  ++counted_ops.conversions;
   return truncate_to_uint(v.value());
 }
 

@@ -2,22 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
+#include <vector>
 
 #include "kernel/host_scene.h"
 #include "kernel/trace.h"
+#include "scene/initial_scene_data.h"
 
 namespace lanes {
 // How a failed comparison prints the tallies.
 void PrintTo(const OpCounts& c, std::ostream* os) {
-  *os << "{divisions " << c.divisions << ", square roots " << c.square_roots << ", powers "
-      << c.powers << ", other " << c.other << "}";
+  *os << "{divisions " << c.divisions << ", square roots " << c.square_roots << ", powers " << c.powers
+      << ", other " << c.other << ", compares " << c.compares << ", selects " << c.selects << ", mask ops "
+      << c.mask_ops << ", conversions " << c.conversions << "}";
 }
 }  // namespace lanes
 
 namespace {
 
 using lanes::Counted;
+using lanes::CountedInt;
+using lanes::CountedMask;
 using lanes::OpCounts;
 
 // The tallies of one piece of work, counted by hand below.
@@ -26,6 +33,90 @@ OpCounts count(Work work) {
   const OpCounts before = lanes::counted_ops;
   work();
   return lanes::counted_ops - before;
+}
+
+// Tallies with only the named classes set, for readable expectations.
+OpCounts only(std::uint64_t OpCounts::*field, std::uint64_t n) {
+  OpCounts c;
+  c.*field = n;
+  return c;
+}
+
+// Each lane operation of the vocabulary, alone, and the tally it moves.
+// Operands come through volatile reads so that nothing is folded away.
+TEST(CountingLanes, EachOperationCountsInItsClass) {
+  volatile float a_in = 2.0f, b_in = 3.0f;
+  volatile int i_in = 1, j_in = 2;
+  volatile bool m_in = true, n_in = false;
+  const Counted a(a_in), b(b_in);
+  const CountedInt i(i_in), j(j_in);
+  const CountedMask m(m_in), n(n_in);
+  using O = OpCounts;
+  struct Case {
+    const char* what;
+    std::function<void()> work;
+    OpCounts expected;
+  };
+  const Case cases[] = {
+      {"a + b", [&] { (void)(a + b); }, only(&O::other, 1)},
+      {"a - b", [&] { (void)(a - b); }, only(&O::other, 1)},
+      {"a * b", [&] { (void)(a * b); }, only(&O::other, 1)},
+      {"-a", [&] { (void)(-a); }, only(&O::other, 1)},
+      {"min", [&] { (void)lanes::min(a, b); }, only(&O::other, 1)},
+      {"index + index", [&] { (void)(i + j); }, only(&O::other, 1)},
+      {"int - plain int", [&] { (void)(i - 4); }, only(&O::other, 1)},
+      {"a / b", [&] { (void)(a / b); }, only(&O::divisions, 1)},
+      {"sqrt", [&] { (void)lanes::sqrt(a); }, only(&O::square_roots, 1)},
+      {"pow", [&] { (void)lanes::pow(a, b); }, only(&O::powers, 1)},
+      {"a < b", [&] { (void)(a < b); }, only(&O::compares, 1)},
+      {"a >= constant", [&] { (void)(a >= 0.0f); }, only(&O::compares, 1)},
+      {"a == b", [&] { (void)(a == b); }, only(&O::compares, 1)},
+      {"index == index", [&] { (void)(i == j); }, only(&O::compares, 1)},
+      {"select of floats", [&] { (void)lanes::select(m, a, b); }, only(&O::selects, 1)},
+      {"select of indices", [&] { (void)lanes::select(m, i, j); }, only(&O::selects, 1)},
+      {"select of words", [&] { (void)lanes::select(m, 1u, 2u); }, only(&O::selects, 1)},
+      {"m && n", [&] { (void)(m && n); }, only(&O::mask_ops, 1)},
+      {"m || n", [&] { (void)(m || n); }, only(&O::mask_ops, 1)},
+      {"!m", [&] { (void)(!m); }, only(&O::mask_ops, 1)},
+      {"m == n", [&] { (void)(m == n); }, only(&O::mask_ops, 1)},
+      {"any", [&] { (void)lanes::any(m); }, only(&O::mask_ops, 1)},
+      {"all", [&] { (void)lanes::all(m); }, only(&O::mask_ops, 1)},
+      {"first_set_lane", [&] { (void)lanes::first_set_lane(i, m); }, only(&O::mask_ops, 1)},
+      {"first_lane", [&] { (void)lanes::first_lane(i); }, OpCounts{}},
+      {"to_float", [&] { (void)lanes::to_float(i); }, only(&O::conversions, 1)},
+      {"truncate_to_uint", [&] { (void)lanes::truncate_to_uint(a); }, only(&O::conversions, 1)},
+      // The range test (two compares and an and), the round trip through
+      // int32 and the equality.
+      {"is_integer in range", [&] { (void)lanes::is_integer(a); }, O{0, 0, 0, 0, 3, 0, 1, 2}},
+      // The range test, then v == v and v - v == 0 and their and.
+      {"is_integer beyond 2^24", [&] { (void)lanes::is_integer(a * 1e30f); }, O{0, 0, 0, 2, 4, 0, 2, 0}},
+      // Both operands of && and || are evaluated, as a pack evaluates them.
+      {"b > a || index == index", [&] { (void)(b > a || i == j); }, O{0, 0, 0, 0, 2, 0, 1, 0}},
+      // The first lane's index equals itself: one compare, a not, an and,
+      // and the any that finds no other index to read.
+      {"read_once_per_index",
+       [&] {
+         (void)lanes::read_once_per_index(
+             i, CountedMask(true), [](int k) { return Counted(static_cast<float>(k)); },
+             [](const CountedMask& here, Counted x, Counted y) { return lanes::select(here, x, y); });
+       },
+       O{0, 0, 0, 0, 1, 0, 3, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(count(c.work), c.expected) << c.what;
+  }
+}
+
+// The counted is_integer takes its own branches: it must still answer as
+// the scalar one does, at the edges of its range and for NaN and infinity.
+TEST(CountingLanes, IsIntegerAnswersAsTheScalarOne) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float values[] = {3.0f,         3.5f,          -0.0f, -16777216.0f, 16777216.0f, 16777218.0f,
+                          -16777218.0f, 1e30f,         inf,   -inf,         std::numeric_limits<float>::quiet_NaN(),
+                          0.49999997f,  2147483648.0f, -7.0f};
+  for (const float v : values) {
+    EXPECT_EQ(lanes::is_integer(Counted(v)).value(), lanes::is_integer(v)) << v;
+  }
 }
 
 // Four spheres far off to the side (disc < 0 for the centre pixel's ray)
@@ -63,7 +154,7 @@ TEST(CountingLanes, HandCountedWork) {
   struct Case {
     const char* what;
     std::function<void()> work;
-    OpCounts expected;
+    OpCounts expected;  // divisions, square roots, powers, other, compares, selects, mask ops, conversions
   };
   const Case cases[] = {
       // |v| = sqrt(x*x + (y*y + z*z)): 3 products, 2 sums, a root; then 3 quotients.
@@ -73,14 +164,20 @@ TEST(CountingLanes, HandCountedWork) {
          vec_normalize(v);
        },
        {3, 1, 0, 5}},
-      // The camera ray's normalisation (5 other), then per sphere b (5),
-      // the failing b > 0 test (1), b*b - c (2) and the disc < 0 test that
-      // settles the miss (1): 9 each, oc and c being the sphere's terms for
-      // the eye, made once with the spheres; the miss test (1); and three
-      // channels of scale, sign test, minimum and truncation (12).
+      // The camera ray: x - w/2 and y - h/2 (2 other), their conversions
+      // (2), and the normalisation (5 other, a root, 3 quotients).
+      // Per sphere: b (5 other), b > 0 and the skipped-index test (2
+      // compares, an or), all (1 mask op), b*b - c (2 other), disc < 0 and
+      // c < 0 (2 compares, two ors), all (1), and the index step (1 other):
+      // 8 other, 4 compares, 5 mask ops; oc and c are the sphere's terms
+      // for the eye, made once with the spheres.  After the spheres the
+      // miss test !(t_min == kNoHit) and its any (1 compare, 2 mask ops);
+      // then active && hit and the any that ends the loop (2 mask ops).
+      // Three channels of scale, sign test, select, minimum and
+      // truncation (6 other, 3 compares, 3 selects, 3 conversions).
       {"camera ray that misses every sphere",
        [&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); },
-       {3, 1, 0, 5 + 4 * 9 + 1 + 12}},
+       {3, 1, 0, 2 + 5 + 4 * 8 + 6, 4 * 4 + 1 + 3, 3, 4 * 5 + 2 + 2, 2 + 3}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(count(c.work), c.expected) << c.what;
@@ -95,6 +192,27 @@ TEST(CountingLanes, PowersOnlyWhereTheHighlightCounts) {
   const HostScene scene = empty_view();
   EXPECT_EQ(count([&] { shade(scene.view(), 0.0f); }).powers, 1u);
   EXPECT_EQ(count([&] { shade(scene.view(), 3.0f); }).powers, 0u);
+}
+
+// The counted trace computes what the scalar trace computes: every pixel
+// word of the initial scene and of a few moments of the animation.
+TEST(CountingLanes, TraceGivesTheScalarTracesWords) {
+  const int width = 320, height = 240;
+  std::vector<SceneRecords> scenes = {initial_scene()};
+  for (const float clock : {1.0f, 2.6f, 4.2f, 5.8f}) scenes.push_back(scene_at_clock(clock));
+  std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
+  for (std::size_t s = 0; s < scenes.size(); ++s) {
+    const HostScene scene(scenes[s]);
+    trace_frame_scalar(scene.view(), width, height, scalar.data());
+    const TracedSpheres<Counted> traced = traced_spheres<Counted>(scene.view());
+    int differing = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        differing += trace_pixel<Counted>(scene.view(), traced, x, y, width, height) != scalar[y * width + x];
+      }
+    }
+    EXPECT_EQ(differing, 0) << "scene " << s;
+  }
 }
 
 }  // namespace

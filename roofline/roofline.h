@@ -23,28 +23,35 @@ struct Throughput {
   double division_ns = 0.0;
   double square_root_ns = 0.0;
   double power_ns = 0.0;
-  double other_ns = 0.0;  // an even mix of multiplications and additions
+  double other_ns = 0.0;       // an even mix of multiplications and additions
+  double compare_ns = 0.0;     // float less-than, giving a mask
+  double select_ns = 0.0;      // a blend of two packs by a mask
+  double mask_ns = 0.0;        // an even mix of and, not, or, and any and all tests
+  double conversion_ns = 0.0;  // float to int32 and back, half each
 };
 
 // Runs for a few tens of milliseconds; takes the best of a few repeats.
 Throughput measure_throughput();
 
-// Divisions and square roots share the divider; powers (a few dozen
-// multiply-adds each) and the other operations share the float pipes.  The
-// two run side by side, so the frame can go no faster than the busier one.
+// Three resources work side by side, so the frame can go no faster than
+// the busiest.  The divider takes divisions and square roots; the float
+// pipes take powers (a few dozen multiply-adds each), the other
+// arithmetic, compares, selects and conversions; mask operations have a
+// time of their own (see frame_limit for the measurement behind that).
 // Every time is the frame's work spread evenly over `threads` threads.
 struct FrameLimit {
   double divider_ms = 0.0;
   double pipes_ms = 0.0;
-  double limit_ms = 0.0;   // the larger of the two
-  const char* bound = "";  // "divider" or "float pipes"
+  double mask_ms = 0.0;
+  double limit_ms = 0.0;   // the largest of the three
+  const char* bound = "";  // "divider", "float pipes" or "mask unit"
 };
 
 // `threads` of 0 or less count as one.
 FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads);
 
-// One line for people: the counts, the limit, and how far `measured_ms` is
-// from it.
+// One line for people: the limit and its bound, each resource's time, how
+// far `measured_ms` is from the limit, and the count of every class.
 std::string roofline_text(const lanes::OpCounts& ops, const Throughput& speed,
                           const FrameLimit& limit, double measured_ms);
 

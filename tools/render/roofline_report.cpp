@@ -26,11 +26,16 @@ std::string with_roofline(const std::string& report, bool json, const lanes::OpC
   j["roofline_bound"] = limit.bound;
   j["roofline_ratio"] = limit.limit_ms > 0.0 ? measured_ms / limit.limit_ms : 0.0;
   j["frame_ops"] = {{"divisions", ops.divisions}, {"square_roots", ops.square_roots},
-                    {"powers", ops.powers}, {"other", ops.other}};
+                    {"powers", ops.powers},       {"other", ops.other},
+                    {"compares", ops.compares},   {"selects", ops.selects},
+                    {"mask_ops", ops.mask_ops},   {"conversions", ops.conversions}};
   j["ns_per_lane"] = {{"division", speed.division_ns}, {"square_root", speed.square_root_ns},
-                      {"power", speed.power_ns}, {"other", speed.other_ns}};
+                      {"power", speed.power_ns},       {"other", speed.other_ns},
+                      {"compare", speed.compare_ns},   {"select", speed.select_ns},
+                      {"mask_op", speed.mask_ns},      {"conversion", speed.conversion_ns}};
   j["roofline_divider_ms"] = limit.divider_ms;
   j["roofline_pipes_ms"] = limit.pipes_ms;
+  j["roofline_mask_ms"] = limit.mask_ms;
   return j.dump() + "\n";
 }
 
