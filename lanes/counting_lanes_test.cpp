@@ -168,8 +168,9 @@ TEST(CountingLanes, HandCountedWork) {
       // (2), and the normalisation (5 other, a root, 3 quotients).
       // Per sphere: b (5 other), b > 0 and the skipped-index test (2
       // compares, an or), all (1 mask op), b*b - c (2 other), disc < 0 and
-      // c < 0 (2 compares, two ors), all (1), and the index step (1 other):
-      // 8 other, 4 compares, 5 mask ops; oc and c are the sphere's terms
+      // c < 0 (2 compares, two ors) and all (1): 7 other, 4 compares, 5
+      // mask ops (the sphere's index is made from the loop counter, not
+      // counted as arithmetic); oc and c are the sphere's terms
       // for the eye, made once with the spheres.  After the spheres the
       // miss test !(t_min == kNoHit) and its any (1 compare, 2 mask ops);
       // then active && hit and the any that ends the loop (2 mask ops).
@@ -177,7 +178,7 @@ TEST(CountingLanes, HandCountedWork) {
       // truncation (6 other, 3 compares, 3 selects, 3 conversions).
       {"camera ray that misses every sphere",
        [&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); },
-       {3, 1, 0, 2 + 5 + 4 * 8 + 6, 4 * 4 + 1 + 3, 3, 4 * 5 + 2 + 2, 2 + 3}},
+       {3, 1, 0, 2 + 5 + 4 * 7 + 6, 4 * 4 + 1 + 3, 3, 4 * 5 + 2 + 2, 2 + 3}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(count(c.work), c.expected) << c.what;
