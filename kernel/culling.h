@@ -3,8 +3,9 @@
 // the group's packs, every sphere that none of its rays could reach.
 //
 // The camera rays through a rectangle of pixels fill a pyramid from the eye,
-// bounded by four planes through the eye.  A sphere is culled when it lies
-// wholly outside one of them, by its radius and a margin of 1/256 of its
+// bounded by four planes through the eye, and all of them head into -z.  A
+// sphere is culled when it lies wholly outside one of those planes, or
+// wholly behind the eye, by its radius and a margin of 1/256 of its
 // reach from the eye.  Then every ray of the group passes it at a distance
 // of more than radius plus margin, far more than the per-lane test's
 // rounding can bridge (a few ulps of the squared distances, which a margin
@@ -31,10 +32,14 @@ struct CameraCulling {
   using Lanes = lanes::Pack<4 * kTracedSpheres>;
   Lanes center_x, center_y, center_z;
   Lanes reach_sq;  // (radius + margin) squared
+  // Bit i set: sphere i lies wholly behind the eye (z > 0), out of reach
+  // of every camera ray.
+  SphereSet behind_eye;
 };
 
 inline CameraCulling camera_culling(const SceneView& scene) {
   float center_x[kTracedSpheres], center_y[kTracedSpheres], center_z[kTracedSpheres], reach_sq[kTracedSpheres];
+  SphereSet behind_eye = 0;
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData s = fetch_sphere(scene, i);
     const float radius = std::sqrt(s.radius_sq);
@@ -44,10 +49,12 @@ inline CameraCulling camera_culling(const SceneView& scene) {
     center_y[i] = s.center.y;
     center_z[i] = s.center.z;
     reach_sq[i] = reach * reach;
+    if (s.center.z > reach) behind_eye |= 1u << i;
   }
   using Lanes = CameraCulling::Lanes;
   const auto of_sphere = [](const float* values) { return Lanes([&](auto lane) { return values[lane / 4]; }); };
-  return CameraCulling{of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(reach_sq)};
+  return CameraCulling{of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(reach_sq),
+                       behind_eye};
 }
 
 // The spheres that a camera ray through a pixel of [x0, x1] x [y0, y1] (in
@@ -75,5 +82,5 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
     const bool culled = outside[4 * i] || outside[4 * i + 1] || outside[4 * i + 2] || outside[4 * i + 3];
     if (!culled) candidates |= 1u << i;
   }
-  return candidates;
+  return candidates & ~spheres.behind_eye;
 }
