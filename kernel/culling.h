@@ -32,6 +32,9 @@ struct CameraCulling {
   using Lanes = lanes::Pack<4 * kTracedSpheres>;
   Lanes center_x, center_y, center_z;
   Lanes reach_sq;  // (radius + margin) squared
+  // The sides' normals are f times these in x and y.
+  Lanes sign_x = Lanes([](auto lane) { return lane % 4 == 0 ? 1.0f : (lane % 4 == 1 ? -1.0f : 0.0f); });
+  Lanes sign_y = Lanes([](auto lane) { return lane % 4 == 2 ? 1.0f : (lane % 4 == 3 ? -1.0f : 0.0f); });
   // Bit i set: sphere i lies wholly behind the eye (z > 0), out of reach
   // of every camera ray.
   SphereSet behind_eye;
@@ -53,8 +56,13 @@ inline CameraCulling camera_culling(const SceneView& scene) {
   }
   using Lanes = CameraCulling::Lanes;
   const auto of_sphere = [](const float* values) { return Lanes([&](auto lane) { return values[lane / 4]; }); };
-  return CameraCulling{of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(reach_sq),
-                       behind_eye};
+  CameraCulling culling;
+  culling.center_x = of_sphere(center_x);
+  culling.center_y = of_sphere(center_y);
+  culling.center_z = of_sphere(center_z);
+  culling.reach_sq = of_sphere(reach_sq);
+  culling.behind_eye = behind_eye;
+  return culling;
 }
 
 // The spheres that a camera ray through a pixel of [x0, x1] x [y0, y1] (in
@@ -70,10 +78,11 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
   const float f = static_cast<float>(width) * 1.2071068f;
   const float sides_z[4] = {static_cast<float>(x0 - width / 2), -static_cast<float>(x1 - width / 2),
                             static_cast<float>(y0 - height / 2), -static_cast<float>(y1 - height / 2)};
-  const Lanes normal_x([&](auto lane) { return lane % 4 == 0 ? f : (lane % 4 == 1 ? -f : 0.0f); });
-  const Lanes normal_y([&](auto lane) { return lane % 4 == 2 ? f : (lane % 4 == 3 ? -f : 0.0f); });
-  const Lanes normal_z([&](auto lane) { return sides_z[lane % 4]; });
-  const Lanes along = normal_x * spheres.center_x + normal_y * spheres.center_y + normal_z * spheres.center_z;
+  alignas(64) float lanes_z[4 * kTracedSpheres];
+  for (int lane = 0; lane < 4 * kTracedSpheres; ++lane) lanes_z[lane] = sides_z[lane % 4];
+  const Lanes normal_z(lanes_z, lanes::stdx::vector_aligned);
+  const Lanes along = Lanes(f) * spheres.sign_x * spheres.center_x + Lanes(f) * spheres.sign_y * spheres.center_y +
+                      normal_z * spheres.center_z;
   const Lanes normal_sq = Lanes(f * f) + normal_z * normal_z;
   // along < -reach |n|, without the square root.
   const auto outside = along < 0.0f && along * along > spheres.reach_sq * normal_sq;
