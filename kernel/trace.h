@@ -103,17 +103,21 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& 
 // inside it (c < 0).  The sphere named by record.sphere_index is skipped:
 // the previous ray's sphere, unless a lower-index sphere was stored first.
 //
-// The sphere loop keeps only the nearest root t = -(b + sqrt(disc)) and the
-// sphere's index, so that its working set is the ray and those two (a packed
-// trace then keeps it in registers even where there are only 16).  The hit
-// point, normal and material are made once, after it, from the same values
-// as a store inside the loop would have used, so they have the same bits.
-// A search whose normal and material nobody reads (the shadow ray's) skips
-// them.  Where the search returns false the ray has ended and nothing reads
-// the record again, so point, normal and material are left undefined there.
+// The sphere loop keeps the nearest root t = -(b + sqrt(disc)), the
+// sphere's index and, where the surface is wanted, the sphere's centre and
+// material, chosen as it stores (reading them back by index after the loop
+// cost a copy of the sphere through memory on every search).  The hit
+// point and normal are made once, after it, from the same values as a store
+// inside the loop would have used, so they have the same bits.  A search
+// whose normal and material nobody reads (the shadow ray's) skips them.
+// Where the search returns false the ray has ended and nothing reads the
+// record again, so point, normal and material are left undefined there.
 //
-// kFromEye says that every ray starts at the eye, as camera rays do, so the
-// terms that depend on the origin alone are the sphere's eye terms.
+// A pack tests only the spheres in `candidates`: its caller has shown that
+// its rays miss the others (kernel/culling.h).  One lane tests them all, as
+// a CUDA thread does.  kFromEye says that every ray starts at
+// the eye, as camera rays do, so the terms that depend on the origin alone
+// are the sphere's eye terms.
 template <class Float, bool kWithSurface = true, bool kFromEye = false>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float>& traced,
                                                         const RayT<Float>& ray,
@@ -158,7 +162,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
     VELMORA_ROLLED_LOOP
     for (int i = 0; i < kTracedSpheres; ++i) test_sphere(i);
   } else {
-    // Only the candidates, lowest first, as the loop above takes them.
+    // The candidates in index order, as one lane takes them all.
     for (SphereSet left = candidates; left != 0; left &= left - 1) test_sphere(std::countr_zero(left));
   }
   // A stored t is below kNoHit, so the lanes that stored are those whose
