@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "gpu/runtime.h"
 #include "kernel/culling.h"
@@ -77,19 +78,18 @@ __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* 
   const Int lane_dy = lane_values<Int>([](auto i) { return static_cast<int>(i) / kTileWidth; });
   const Int last_x = Int(block_x + block_w - 1);
   const Int last_y = Int(block_y + block_h - 1);
+  // The block-relative corner of the group's p-th tile; a last group short
+  // of kPacks tiles repeats its last tile.
+  const auto tile_corner = [&](int first, int p) {
+    const int tile = std::min(first + p, tiles - 1);
+    return std::pair{tile % tiles_across * kTileWidth, tile / tiles_across * kTileHeight};
+  };
   for (int first = 0; first < tiles; first += kPacks) {
-    // A last group short of kPacks tiles repeats its last tile.
-    int tile_x[kPacks];
-    int tile_y[kPacks];
     Int x[kPacks];
     Int y[kPacks];
     int x_low = block_w, y_low = block_h, x_high = 0, y_high = 0;
     for (int p = 0; p < kPacks; ++p) {
-      const int tile = std::min(first + p, tiles - 1);
-      const int tx = tile % tiles_across * kTileWidth;
-      const int ty = tile / tiles_across * kTileHeight;
-      tile_x[p] = tx;
-      tile_y[p] = ty;
+      const auto [tx, ty] = tile_corner(first, p);
       x_low = std::min(x_low, tx);
       y_low = std::min(y_low, ty);
       x_high = std::max(x_high, std::min(tx + kTileWidth, block_w) - 1);
@@ -109,8 +109,7 @@ __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* 
     UInt traced_words[kPacks];
     trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, traced_words);
     for (int p = 0; p < kPacks && first + p < tiles; ++p) {
-      const int tx = tile_x[p];
-      const int ty = tile_y[p];
+      const auto [tx, ty] = tile_corner(first, p);
       alignas(64) unsigned int words[kLanes];
       store_lanes(traced_words[p], words);
       if (tx + kTileWidth <= block_w && ty + kTileHeight <= block_h) {

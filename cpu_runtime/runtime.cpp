@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <vector>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -22,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "cpu_runtime/test_hooks.h"
 

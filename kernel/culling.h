@@ -32,9 +32,6 @@ struct CameraCulling {
   using Lanes = lanes::Pack<4 * kTracedSpheres>;
   Lanes center_x, center_y, center_z;
   Lanes reach_sq;  // (radius + margin) squared
-  // The sides' normals are f times these in x and y.
-  Lanes sign_x = Lanes([](auto lane) { return lane % 4 == 0 ? 1.0f : (lane % 4 == 1 ? -1.0f : 0.0f); });
-  Lanes sign_y = Lanes([](auto lane) { return lane % 4 == 2 ? 1.0f : (lane % 4 == 3 ? -1.0f : 0.0f); });
   // Bit i set: sphere i lies wholly behind the eye (z > 0), out of reach
   // of every camera ray.
   SphereSet behind_eye;
@@ -71,11 +68,13 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
                                    int height) {
   using Lanes = CameraCulling::Lanes;
   // The camera ray's unnormalised direction is (x - width/2, y - height/2,
-  // -f), f = width/2 / tan(fov/2) = width * 1.2071068.  Inward normals of
-  // the sides, on which every such direction of the rectangle is >= 0:
-  // left (f, 0, x0'), right (-f, 0, -x1'), bottom (0, f, y0'), top
-  // (0, -f, -y1'), primes measured from the frame's centre.
-  const float f = static_cast<float>(width) * 1.2071068f;
+  // -f).  Inward normals of the sides, on which every such direction of the
+  // rectangle is >= 0: left (f, 0, x0'), right (-f, 0, -x1'), bottom
+  // (0, f, y0'), top (0, -f, -y1'), primes measured from the frame's centre.
+  // The x and y parts are f times these signs, the same for every group.
+  static const Lanes sign_x([](auto lane) { return lane % 4 == 0 ? 1.0f : (lane % 4 == 1 ? -1.0f : 0.0f); });
+  static const Lanes sign_y([](auto lane) { return lane % 4 == 2 ? 1.0f : (lane % 4 == 3 ? -1.0f : 0.0f); });
+  const float f = focal_length(width);
   const float sides_z[4] = {static_cast<float>(x0 - width / 2), -static_cast<float>(x1 - width / 2),
                             static_cast<float>(y0 - height / 2), -static_cast<float>(y1 - height / 2)};
   // Filled through memory: built lane by lane from the four values, GCC 12
@@ -84,7 +83,7 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
   alignas(64) float lanes_z[4 * kTracedSpheres];
   for (int lane = 0; lane < 4 * kTracedSpheres; ++lane) lanes_z[lane] = sides_z[lane % 4];
   const Lanes normal_z(lanes_z, lanes::stdx::vector_aligned);
-  const Lanes along = Lanes(f) * spheres.sign_x * spheres.center_x + Lanes(f) * spheres.sign_y * spheres.center_y +
+  const Lanes along = Lanes(f) * sign_x * spheres.center_x + Lanes(f) * sign_y * spheres.center_y +
                       normal_z * spheres.center_z;
   const Lanes normal_sq = Lanes(f * f) + normal_z * normal_z;
   // along < -reach |n|, without the square root.

@@ -87,9 +87,21 @@ inline CountedMask counted_compare(bool result) {
   ++counted_ops.compares;
   return CountedMask(result);
 }
+
+// The six comparisons of a counted lane type, each one compare, for the
+// float and the integer lanes alike.
+template <class Lane>
+struct CountedComparisons {
+  friend CountedMask operator<(Lane a, Lane b) { return counted_compare(a.value() < b.value()); }
+  friend CountedMask operator>(Lane a, Lane b) { return counted_compare(a.value() > b.value()); }
+  friend CountedMask operator<=(Lane a, Lane b) { return counted_compare(a.value() <= b.value()); }
+  friend CountedMask operator>=(Lane a, Lane b) { return counted_compare(a.value() >= b.value()); }
+  friend CountedMask operator==(Lane a, Lane b) { return counted_compare(a.value() == b.value()); }
+  friend CountedMask operator!=(Lane a, Lane b) { return counted_compare(a.value() != b.value()); }
+};
 }  // namespace detail
 
-class Counted {
+class Counted : public detail::CountedComparisons<Counted> {
  public:
   Counted() = default;
   Counted(float v) : v_(v) {}  // NOLINT: constants broadcast implicitly, as for packs
@@ -105,12 +117,6 @@ class Counted {
   }
   friend Counted operator-(Counted a) { return other(-a.v_); }
 
-  friend CountedMask operator<(Counted a, Counted b) { return detail::counted_compare(a.v_ < b.v_); }
-  friend CountedMask operator>(Counted a, Counted b) { return detail::counted_compare(a.v_ > b.v_); }
-  friend CountedMask operator<=(Counted a, Counted b) { return detail::counted_compare(a.v_ <= b.v_); }
-  friend CountedMask operator>=(Counted a, Counted b) { return detail::counted_compare(a.v_ >= b.v_); }
-  friend CountedMask operator==(Counted a, Counted b) { return detail::counted_compare(a.v_ == b.v_); }
-  friend CountedMask operator!=(Counted a, Counted b) { return detail::counted_compare(a.v_ != b.v_); }
 
  private:
   static Counted other(float v) {
@@ -126,7 +132,7 @@ class Counted {
 // comparisons count as compares and their sums as other arithmetic, as the
 // float ones do.  Converting to int (a table index) is free: a pack reads
 // its first lane, or loops over the distinct indices, for that.
-class CountedInt {
+class CountedInt : public detail::CountedComparisons<CountedInt> {
  public:
   CountedInt() = default;
   CountedInt(std::int32_t v) : v_(v) {}  // NOLINT: constants broadcast implicitly
@@ -137,12 +143,6 @@ class CountedInt {
   friend CountedInt operator+(CountedInt a, CountedInt b) { return other(a.v_ + b.v_); }
   friend CountedInt operator-(CountedInt a, CountedInt b) { return other(a.v_ - b.v_); }
 
-  friend CountedMask operator<(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ < b.v_); }
-  friend CountedMask operator>(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ > b.v_); }
-  friend CountedMask operator<=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ <= b.v_); }
-  friend CountedMask operator>=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ >= b.v_); }
-  friend CountedMask operator==(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ == b.v_); }
-  friend CountedMask operator!=(CountedInt a, CountedInt b) { return detail::counted_compare(a.v_ != b.v_); }
 
  private:
   static CountedInt other(std::int32_t v) {

@@ -28,6 +28,18 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Seconds of the fastest of kRepeats runs.
+template <class Run>
+double best_seconds(Run run) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int repeat = 0; repeat < kRepeats; ++repeat) {
+    const Clock::time_point start = Clock::now();
+    run();
+    best = std::min(best, seconds_since(start));
+  }
+  return best;
+}
+
 // Keeps the compiler from proving the stores unused or the loop idempotent.
 template <class T>
 void touch(T* p) {
@@ -43,9 +55,7 @@ double ns_per_lane(Op op, int rounds) {
     a[i] = 0.5f + 0.5f * static_cast<float>(i) / kElements;
     b[i] = 20.0f + 70.0f * static_cast<float>(i) / kElements;
   }
-  double best = std::numeric_limits<double>::infinity();
-  for (int repeat = 0; repeat < kRepeats; ++repeat) {
-    const Clock::time_point start = Clock::now();
+  const double best = best_seconds([&] {
     for (int r = 0; r < rounds; ++r) {
       for (int i = 0; i < kElements; i += kLanes) {
         const Pack x(a + i, lanes::stdx::vector_aligned);
@@ -54,8 +64,7 @@ double ns_per_lane(Op op, int rounds) {
       }
       touch(out);
     }
-    best = std::min(best, seconds_since(start));
-  }
+  });
   return best * 1e9 / (static_cast<double>(rounds) * kElements);
 }
 
@@ -63,20 +72,17 @@ double ns_per_lane(Op op, int rounds) {
 // rather than waiting on each result.
 double other_ns_per_lane(int rounds) {
   constexpr int kChains = 12;
-  double best = std::numeric_limits<double>::infinity();
-  for (int repeat = 0; repeat < kRepeats; ++repeat) {
+  const double best = best_seconds([&] {
     std::array<Pack, kChains> acc;
     for (int k = 0; k < kChains; ++k) acc[k] = Pack(1.0f + 0.01f * static_cast<float>(k));
     Pack half(0.5f), one(1.0f);
     touch(&half);
     touch(&one);
-    const Clock::time_point start = Clock::now();
     for (int r = 0; r < rounds; ++r) {
       for (int k = 0; k < kChains; ++k) acc[k] = acc[k] * half + one;
     }
-    best = std::min(best, seconds_since(start));
     touch(acc.data());
-  }
+  });
   return best * 1e9 / (static_cast<double>(rounds) * kChains * 2 * kLanes);
 }
 
@@ -106,18 +112,6 @@ template <class T>
     asm volatile("" : "+v"(raw));
     v = __builtin_bit_cast(T, raw);
   }
-}
-
-// Seconds of the fastest of kRepeats runs.
-template <class Run>
-double best_seconds(Run run) {
-  double best = std::numeric_limits<double>::infinity();
-  for (int repeat = 0; repeat < kRepeats; ++repeat) {
-    const Clock::time_point start = Clock::now();
-    run();
-    best = std::min(best, seconds_since(start));
-  }
-  return best;
 }
 
 // The operations below run in registers, several independent ones a round,

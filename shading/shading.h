@@ -102,6 +102,13 @@ VELMORA_HOST_DEVICE Vec4T<Float> select(const lanes::Mask<Float>& mask, const Ve
 // Horizontal field of view, pi/4 rounded to single precision.
 inline constexpr float kFieldOfView = 0.7853982f;
 
+// How far from the eye the image plane lies, in pixels, for a frame
+// `width` pixels across: the camera ray through pixel (x, y) heads along
+// (x - width/2, y - height/2, -focal_length(width)).
+VELMORA_HOST_DEVICE float focal_length(int width) {
+  return (static_cast<float>(width) / 2.0f) / lanes::tan(kFieldOfView / 2.0f);
+}
+
 // The ray from the eye (the origin, looking down -z) through pixel (x, y) of
 // a width x height frame.  Column width/2 and row height/2 look straight
 // ahead; there is no half-pixel offset.
@@ -114,7 +121,7 @@ VELMORA_HOST_DEVICE RayT<Float> primary_ray(lanes::Int<Float> x, lanes::Int<Floa
   ray.origin.z = Float(0.0f);
   ray.direction.x = lanes::to_float(x - width / 2);
   ray.direction.y = lanes::to_float(y - height / 2);
-  ray.direction.z = Float(-(static_cast<float>(width) / 2.0f) / lanes::tan(kFieldOfView / 2.0f));
+  ray.direction.z = Float(-focal_length(width));
   ray.direction.w = Float(1.0f);
   vec_normalize(ray.direction);
   return ray;
