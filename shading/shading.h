@@ -139,6 +139,35 @@ VELMORA_HOST_DEVICE RayT<Float> ray_between(const Vec4T<Float>& from, const Vec4
 
 // ------------------------------------------------------------ materials
 
+// Where the specular term cannot change the sum (A + D) + S, so that the
+// power need not be evaluated (it is the single most costly step of the
+// shading).  Any float x >= 1/16 lies at least 2^-29 from its neighbours'
+// midpoints, so x + S rounds back to x exactly whenever |S| < 2^-29: the
+// factor then has the same bits either way.  With an integer exponent of at
+// least 80 and |base| at most the material's cutoff, |S| = |base^e * specular|
+// stays below 2^-30 (a power off by a few ulps keeps well inside that):
+//   |specular| <= 1:     cutoff 0.77, as 0.77^80 < 2^-30;
+//   |specular| <= 2048:  cutoff 0.7,  as 0.7^80 * 2048 < 2^-30.
+// An integer exponent is required because a negative base with a fractional
+// exponent gives NaN, which must still reach the sum.  These are the
+// material's own terms, so each material's cutoff is made once, as it is
+// read, and a hit tests its base and A + D against it.
+VELMORA_HOST_DEVICE float highlight_cutoff(float exponent, float specular) {
+  const bool exponent_large = exponent >= 80.0f && exponent <= 16777216.0f && lanes::is_integer(exponent);
+  if (!exponent_large) return -1.0f;
+  if (specular >= -1.0f && specular <= 1.0f) return 0.77f;
+  if (specular >= -2048.0f && specular <= 2048.0f) return 0.7f;
+  return -1.0f;
+}
+
+// The squared cosine below which base_surely_small vouches for the cutoff:
+// 0.03 under it leaves far more room than the rounding of the normalised
+// vectors and their dot product (a few ulps) could take.  None (-1) where
+// there is no cutoff.
+VELMORA_HOST_DEVICE float surely_below_cutoff(float cutoff) {
+  return cutoff >= 0.0f ? (cutoff - 0.03f) * (cutoff - 0.03f) : -1.0f;
+}
+
 // The fields of one material per lane, read once per hit.
 template <class Float>
 struct MaterialLanes {
@@ -150,6 +179,8 @@ struct MaterialLanes {
   Float reflection;
   Float transparency;
   Float refraction_index;
+  Float highlight_cutoff;   // highlight_cutoff(shininess, specular)
+  Float highlight_surely;   // surely_below_cutoff(highlight_cutoff)
 };
 
 // One material in every lane.
@@ -164,6 +195,9 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> material_lanes(const Material& r) {
   m.reflection = Float(r.reflection);
   m.transparency = Float(r.transparency);
   m.refraction_index = Float(r.refraction_index);
+  const float cutoff = highlight_cutoff(r.shininess, r.specular);
+  m.highlight_cutoff = Float(cutoff);
+  m.highlight_surely = Float(surely_below_cutoff(cutoff));
   return m;
 }
 
@@ -180,6 +214,8 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> select(const lanes::Mask<Float>& mask,
   m.reflection = lanes::select(mask, if_true.reflection, if_false.reflection);
   m.transparency = lanes::select(mask, if_true.transparency, if_false.transparency);
   m.refraction_index = lanes::select(mask, if_true.refraction_index, if_false.refraction_index);
+  m.highlight_cutoff = lanes::select(mask, if_true.highlight_cutoff, if_false.highlight_cutoff);
+  m.highlight_surely = lanes::select(mask, if_true.highlight_surely, if_false.highlight_surely);
   return m;
 }
 
@@ -199,46 +235,32 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials
 
 // -------------------------------------------------------------- shading
 
-// Where the specular term cannot change the sum (A + D) + S, so that the
-// power need not be evaluated (it is the single most costly step of the
-// shading).  With |base| <= 0.7 and an integer exponent of at least 80,
-// |base^e| <= 0.7^80 < 2^-41 (a power off by a few ulps keeps well inside
-// that), so with |specular| <= 2048 the term is below 2^-30.  Any float
-// x >= 1/16 lies more than 2^-29 from its neighbours' midpoints, so
-// x + S rounds back to x exactly: the factor has the same bits either way.
-// An integer exponent is required because a negative base with a fractional
-// exponent gives NaN, which must still reach the sum.
-//
-// The test in two parts: the material's terms, and the base's bound.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> specular_terms_vanish(const Float& exponent, const Float& specular,
-                                                             const Float& ambient_plus_diffuse) {
-  return exponent >= 80.0f && exponent <= 16777216.0f && lanes::is_integer(exponent) &&
-         specular >= -2048.0f && specular <= 2048.0f && ambient_plus_diffuse >= 0.0625f;
+VELMORA_HOST_DEVICE lanes::Mask<Float> base_small(const Float& base, const Float& cutoff) {
+  return base >= -cutoff && base <= cutoff;
 }
 
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> base_small(const Float& base) {
-  return base >= -0.7f && base <= 0.7f;
+VELMORA_HOST_DEVICE lanes::Mask<Float> sum_large(const Float& ambient_plus_diffuse) {
+  return ambient_plus_diffuse >= 0.0625f;
 }
 
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> specular_vanishes(const Float& base, const Float& exponent,
-                                                         const Float& specular,
+VELMORA_HOST_DEVICE lanes::Mask<Float> specular_vanishes(const Float& base, const Float& cutoff,
                                                          const Float& ambient_plus_diffuse) {
-  return base_small(base) && specular_terms_vanish(exponent, specular, ambient_plus_diffuse);
+  return base_small(base, cutoff) && sum_large(ambient_plus_diffuse);
 }
 
 // Whether base_small is certain before r and the eye direction -P are
 // brought to unit length, which costs a square root and three divisions
-// each.  (r.P)^2 <= 0.45 |r|^2 |P|^2 bounds the cosine by 0.671; the
-// rounding of the normalised vectors and their dot product (a few ulps)
-// cannot lift that to 0.7.  Products outside [1e-30, 1e30], where underflow
-// or overflow would void the bound, and NaN leave the question open.
+// each: (r.P)^2 <= surely |r|^2 |P|^2.  Products outside [1e-30, 1e30],
+// where underflow or overflow would void the bound, NaN, and a negative
+// `surely` (no cutoff) leave the question open.
 template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> base_surely_small(const Vec4T<Float>& r, const Vec4T<Float>& P) {
+VELMORA_HOST_DEVICE lanes::Mask<Float> base_surely_small(const Vec4T<Float>& r, const Vec4T<Float>& P,
+                                                         const Float& surely) {
   const Float rp = vec_dot(r, P);
-  const Float bound = 0.45f * (vec_dot(r, r) * vec_dot(P, P));
+  const Float bound = surely * (vec_dot(r, r) * vec_dot(P, P));
   return bound >= 1e-30f && bound <= 1e30f && rp * rp <= bound;
 }
 
@@ -266,15 +288,15 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
     // the light's mirror image, and the even exponents of this scene's
     // materials make that the brightest highlight.
     const Vec4T<Float> r_unnormalized = vec_reflect_unnormalized(l, hit.normal);
-    const Mask terms_vanish = specular_terms_vanish(m.shininess, m.specular, ambient + diffuse);
-    const Mask open = lit && !(terms_vanish && base_surely_small(r_unnormalized, hit.point));
+    const Mask terms_vanish = sum_large(ambient + diffuse);
+    const Mask open = lit && !(terms_vanish && base_surely_small(r_unnormalized, hit.point, m.highlight_surely));
     if (lanes::any(open)) {
       Vec4T<Float> r = r_unnormalized;
       vec_normalize(r);
       Vec4T<Float> v = vec_scale(hit.point, Float(-1.0f));  // toward the eye at the origin
       vec_normalize(v);
       const Float base = vec_dot(r, v);
-      const Mask needed = lit && !(terms_vanish && base_small(base));
+      const Mask needed = lit && !(terms_vanish && base_small(base, m.highlight_cutoff));
       if (lanes::any(needed)) {
         specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
       }

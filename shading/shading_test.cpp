@@ -186,42 +186,95 @@ TEST(PointLightShading, ColourWIsNotRead) {
 
 // Wherever the shading skips the power, adding the real specular term to
 // A + D would have given A + D exactly: the skip changes no bit.  Sampled
-// densely near every edge of the rule (|base| = 0.7, exponent 80, |specular|
-// = 2048, A + D = 1/16 and other powers of two, whose lower neighbour is
-// closest).
+// densely near every edge of the rule: |base| at either cutoff (0.7, 0.77),
+// exponent 80, |specular| at 1 and 2048, A + D = 1/16 and other powers of
+// two, whose lower neighbour is closest.
 TEST(PointLightShading, SkippedSpecularTermNeverChangesTheSum) {
   std::mt19937 rng(2024);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   const float sums[] = {0.0625f, 0.125f, 0.25f, 0.5f, 1.0f, 2.0f, 64.0f};
   const float exponents[] = {80.0f, 81.0f, 97.0f, 1000.0f, 16777216.0f};
-  long skipped = 0;
-  for (int i = 0; i < 200000; ++i) {
-    const float base = (unit(rng) * 1.4f - 0.7f) * (i % 5 == 0 ? 1.0f : 0.999f + 0.001f * unit(rng));
+  const float speculars[] = {1.0f, 2048.0f, 0.55f, 1.0001f};
+  long skipped[2] = {0, 0};  // by cutoff: 0.7, 0.77
+  for (int i = 0; i < 400000; ++i) {
     const float exponent = exponents[i % 5];
-    const float specular = (unit(rng) * 2.0f - 1.0f) * (i % 3 == 0 ? 2048.0f : 1.0f);
+    const float specular = speculars[i % 4] * (i % 3 == 0 ? unit(rng) : 1.0f) * (i % 2 == 0 ? 1.0f : -1.0f);
+    const float cutoff = highlight_cutoff(exponent, specular);
+    const float edge = cutoff > 0.0f ? cutoff : 0.77f;
+    const float base = (unit(rng) * 2.0f - 1.0f) * edge * (i % 5 == 0 ? 1.0f : 0.999f + 0.001f * unit(rng));
     const float sum = i % 2 == 0 ? sums[i % 7] : 0.0625f + unit(rng) * 4.0f;
-    if (!specular_vanishes(base, exponent, specular, sum)) continue;
-    ++skipped;
+    if (!specular_vanishes(base, cutoff, sum)) continue;
+    ++skipped[cutoff > 0.75f];
     ASSERT_EQ(sum + lanes::pow(base, exponent) * specular, sum)
         << "base " << base << " exponent " << exponent << " specular " << specular;
   }
-  EXPECT_GT(skipped, 100000);
+  EXPECT_GT(skipped[0], 20000);
+  EXPECT_GT(skipped[1], 20000);
 
   struct Case {
     float base, exponent, specular, sum;
   };
   const Case kept[] = {
-      {0.7001f, 80.0f, 1.0f, 1.0f},     // base too large
+      {0.7001f, 80.0f, 2.0f, 1.0f},     // base above the cutoff for |specular| up to 2048
+      {0.7701f, 80.0f, 1.0f, 1.0f},     // base above the cutoff for |specular| up to 1
+      {-0.7701f, 80.0f, -1.0f, 1.0f},   // the same, negative
       {0.5f, 79.0f, 1.0f, 1.0f},        // exponent too small
       {-0.5f, 80.5f, 1.0f, 1.0f},       // fractional exponent: the power is NaN
       {0.5f, 80.0f, 2049.0f, 1.0f},     // specular too large
       {0.5f, 80.0f, 1.0f, 0.0624f},     // sum too small
       {kNaN, 80.0f, 1.0f, 1.0f},        // NaN base
       {0.5f, kInf, 1.0f, 1.0f},         // infinite exponent
+      {0.0f, kNaN, 1.0f, 1.0f},         // NaN exponent
+      {0.0f, 80.0f, kNaN, 1.0f},        // NaN specular
   };
   for (const Case& c : kept) {
-    EXPECT_FALSE(specular_vanishes(c.base, c.exponent, c.specular, c.sum)) << c.base << " " << c.exponent;
+    EXPECT_FALSE(specular_vanishes(c.base, highlight_cutoff(c.exponent, c.specular), c.sum))
+        << c.base << " " << c.exponent << " " << c.specular << " " << c.sum;
   }
+}
+
+// The test made before r and -P are brought to unit length vouches only for
+// bases that the cutoff then passes.  Random directions, many of them at an
+// angle whose cosine lies just either side of the vouched bound, at lengths
+// from 1e-6 to 1e6.
+TEST(PointLightShading, SurelySmallBaseIsSmallOnceNormalised) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::uniform_real_distribution<float> exponent(-6.0f, 6.0f);
+  const float cutoffs[] = {highlight_cutoff(80.0f, 0.55f), highlight_cutoff(80.0f, 100.0f)};
+  ASSERT_EQ(cutoffs[0], 0.77f);
+  ASSERT_EQ(cutoffs[1], 0.7f);
+  long vouched = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const float cutoff = cutoffs[i % 2];
+    const float surely = surely_below_cutoff(cutoff);
+    Vec4 P(unit(rng), unit(rng), unit(rng));
+    Vec4 r(unit(rng), unit(rng), unit(rng));
+    if (i % 4 != 0) {
+      // r at a cosine near the bound with -P's direction: a unit u along -P
+      // and a unit w across it, mixed.
+      Vec4 u = vec_scale(P, -1.0f);
+      vec_normalize(u);
+      Vec4 w = vec_sub(r, vec_scale(u, vec_dot(r, u)));
+      vec_normalize(w);
+      const float cosine = std::sqrt(surely) + 0.002f * unit(rng);
+      const float sine = std::sqrt(std::max(0.0f, 1.0f - cosine * cosine));
+      r = vec_add(vec_scale(u, (i % 8 < 4 ? 1.0f : -1.0f) * cosine), vec_scale(w, sine));
+    }
+    r = vec_scale(r, std::pow(10.0f, exponent(rng)));
+    P = vec_scale(P, std::pow(10.0f, exponent(rng)));
+    if (!base_surely_small(r, P, surely)) continue;
+    ++vouched;
+    Vec4 rn = r;
+    vec_normalize(rn);
+    Vec4 v = vec_scale(P, -1.0f);
+    vec_normalize(v);
+    const float base = vec_dot(rn, v);
+    ASSERT_TRUE(base_small(base, cutoff)) << "base " << base << " cutoff " << cutoff;
+  }
+  EXPECT_GT(vouched, 50000);
+  // No cutoff: nothing is vouched for.
+  EXPECT_FALSE(base_surely_small(Vec4(1, 0, 0), Vec4(0, 1, 0), surely_below_cutoff(-1.0f)));
 }
 
 }  // namespace
