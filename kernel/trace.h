@@ -212,6 +212,8 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float>& tra
   const RayT<Float> shadow_ray = ray_between(P, L);
   const lanes::Mask<Float> blocked =
       find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit);
+  // Most packs have no shadow ray blocked at all: the distances are then
+  // not needed.
   if (!lanes::any(blocked)) return blocked;
   return blocked &&
          squared_distance(P, L) + kShadowTolerance >= squared_distance(shadow_hit.point, L);

@@ -288,15 +288,16 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
     // the light's mirror image, and the even exponents of this scene's
     // materials make that the brightest highlight.
     const Vec4T<Float> r_unnormalized = vec_reflect_unnormalized(l, hit.normal);
-    const Mask terms_vanish = sum_large(ambient + diffuse);
-    const Mask open = lit && !(terms_vanish && base_surely_small(r_unnormalized, hit.point, m.highlight_surely));
+    const Mask power_may_vanish = sum_large(ambient + diffuse);
+    const Mask open =
+        lit && !(power_may_vanish && base_surely_small(r_unnormalized, hit.point, m.highlight_surely));
     if (lanes::any(open)) {
       Vec4T<Float> r = r_unnormalized;
       vec_normalize(r);
       Vec4T<Float> v = vec_scale(hit.point, Float(-1.0f));  // toward the eye at the origin
       vec_normalize(v);
       const Float base = vec_dot(r, v);
-      const Mask needed = lit && !(terms_vanish && base_small(base, m.highlight_cutoff));
+      const Mask needed = lit && !(power_may_vanish && base_small(base, m.highlight_cutoff));
       if (lanes::any(needed)) {
         specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
       }
