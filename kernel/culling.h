@@ -43,7 +43,7 @@ inline CameraCulling camera_culling(const SceneView& scene) {
   for (int i = 0; i < kTracedSpheres; ++i) {
     const SphereData s = fetch_sphere(scene, i);
     const float radius = std::sqrt(s.radius_sq);
-    const float distance = std::sqrt(s.center.x * s.center.x + s.center.y * s.center.y + s.center.z * s.center.z);
+    const float distance = vec_length(s.center);  // from the eye, at the origin
     const float reach = radius + kCullingMargin * (distance + radius);
     center_x[i] = s.center.x;
     center_y[i] = s.center.y;

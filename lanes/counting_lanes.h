@@ -117,7 +117,6 @@ class Counted : public detail::CountedComparisons<Counted> {
   }
   friend Counted operator-(Counted a) { return other(-a.v_); }
 
-
  private:
   static Counted other(float v) {
     ++counted_ops.other;
@@ -142,7 +141,6 @@ class CountedInt : public detail::CountedComparisons<CountedInt> {
 
   friend CountedInt operator+(CountedInt a, CountedInt b) { return other(a.v_ + b.v_); }
   friend CountedInt operator-(CountedInt a, CountedInt b) { return other(a.v_ - b.v_); }
-
 
  private:
   static CountedInt other(std::int32_t v) {
