@@ -10,6 +10,7 @@ packages=(
   freeglut3-dev libgl1-mesa-dev libgl1-mesa-dri
   xvfb xdotool
   ffmpeg
+  libattr1-dev acl bindfs
 )
 
 missing=()

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
 
 #include "tools/outputs/output_error.h"
+#include "tools/outputs/path_walk.h"
 #include "tools/outputs/standard_streams.h"
 
 namespace outputs {
@@ -31,57 +31,84 @@ bool is_our_standard_output(const struct stat& info) {
 }
 
 bool names_standard_output(const std::string& name) {
-  return name == "-" || name == "/dev/stdout" || name == "/proc/self/fd/1" || name == "/dev/fd/1";
+  return name == "-" || descriptor_named(name) == STDOUT_FILENO;
 }
 
-bool is_sticky_and_world_writable(const struct stat& folder) {
-  return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-}
-
-// The kernel's protected-symlink rule, applied by us whatever the machine's
-// setting: in a sticky world-writable folder, a link is followed only when
-// its owner is the caller or the folder's owner.
-void require_followable_link(const std::string& link, const struct stat& link_info, const std::string& for_name) {
-  const std::string folder = folder_of(link);
-  struct stat folder_info {};
-  if (::stat(folder.c_str(), &folder_info) != 0) fail_with_errno(for_name, errno);
-  if (!is_sticky_and_world_writable(folder_info)) return;
-  if (link_info.st_uid == ::geteuid() || link_info.st_uid == folder_info.st_uid) return;
-  fail(for_name, "it is a link made by another user in the shared folder " + in_quotes(folder) +
-                     ", which is not followed");
-}
-
-// Follows the chain of links that starts at `name`, one link at a time, to
-// the first name that is not a link (it may not exist: a dangling link).
-std::string end_of_links(const std::string& name) {
-  std::string path = name;
-  for (int hops = 0;; ++hops) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    if (hops == 40) fail_with_errno(name, ELOOP);
-    require_followable_link(path, info, name);
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) fail_with_errno(name, errno);
-    if (static_cast<std::size_t>(n) >= target.size()) fail_with_errno(name, ENAMETOOLONG);
-    target.resize(static_cast<std::size_t>(n));
-    path = (target.front() == '/' ? std::filesystem::path(target)
-                                  : std::filesystem::path(folder_of(path)) / target)
-               .string();
+// A descriptor this program was given, written through a duplicate of its
+// own: the same open file, so its offset and append mode are honoured, and
+// the file behind it (`2>>log.txt`) is written in place, never replaced.
+// A descriptor marked close-on-exec is one the program opened itself, not
+// one it was given.
+Destination examine_descriptor(Destination d, int n) {
+  if (n == STDOUT_FILENO) {
+    if (standard_output_was_closed()) {
+      throw OutputError("cannot write standard output: it was closed when the program started", EBADF);
+    }
+    d.kind = DestinationKind::standard_output;
+    return d;
   }
-}
-
-Destination examine_new_file(Destination d) {
-  const std::string folder = folder_of(d.path);
+  const int status = ::fcntl(n, F_GETFL);
+  const int descriptor_flags = ::fcntl(n, F_GETFD);
+  if (status < 0 || descriptor_flags < 0 || (descriptor_flags & FD_CLOEXEC) != 0) {
+    fail(d.name, "descriptor " + std::to_string(n) + " is not open (Bad file descriptor)", EBADF);
+  }
+  if ((status & O_ACCMODE) == O_RDONLY) {
+    fail(d.name, "descriptor " + std::to_string(n) + " is open only for reading", EBADF);
+  }
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) {
-    if (errno == ENOENT) fail(d.name, "the folder " + in_quotes(folder) + " does not exist (No such file or directory)", ENOENT);
-    if (errno == ENOTDIR) fail(d.name, in_quotes(folder) + " is not a folder", ENOTDIR);
-    fail_with_errno(d.name, errno);
+  if (::fstat(n, &info) != 0) fail_with_errno(d.name, errno);
+  if (S_ISDIR(info.st_mode)) fail(d.name, "it is a folder, not a file", EISDIR);
+  UniqueFd copy(::fcntl(n, F_DUPFD_CLOEXEC, 3));
+  if (!copy) fail_with_errno(d.name, errno);
+  d.kind = DestinationKind::in_place;
+  d.existing = info;
+  d.opened_device = std::make_shared<UniqueFd>(std::move(copy));
+  return d;
+}
+
+Destination examine_walked(Destination d, WalkedName walked) {
+  if (walked.descriptor >= 0) return examine_descriptor(std::move(d), walked.descriptor);
+  d.folder = std::make_shared<const Folder>(std::move(walked.folder), shown_folder(walked.folder_text));
+  d.leaf = walked.leaf;
+  d.path = joined_path(walked.folder_text, walked.leaf);
+  const int folder = d.folder->fd();
+  const bool names_a_folder = d.name.back() == '/';
+  struct stat info {};
+  if (::fstatat(folder, d.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) fail_with_errno(d.name, errno);
+    if (names_a_folder) fail(d.name, "it names a folder, not a file", EISDIR);
+    require_writable_folder(*d.folder, d.name);
+    d.kind = DestinationKind::new_file;
+    return d;
   }
-  if (!S_ISDIR(info.st_mode)) fail(d.name, in_quotes(folder) + " is not a folder", ENOTDIR);
-  require_writable_folder(folder, d.name);
-  d.kind = DestinationKind::new_file;
+  if (!standard_output_was_closed() && is_our_standard_output(info)) {
+    d.kind = DestinationKind::standard_output;
+    return d;
+  }
+  if (S_ISDIR(info.st_mode)) fail(d.name, "it is a folder, not a file", EISDIR);
+  if (S_ISSOCK(info.st_mode)) fail(d.name, "it is a socket, not a file", ENXIO);
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+    // Opened now, so that a device that cannot be opened, such as a
+    // terminal we have none of, is found before anything is made.
+    UniqueFd fd(::openat(folder, d.leaf.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) fail_with_errno(d.name, errno);
+    d.kind = DestinationKind::in_place;
+    d.existing = info;
+    d.opened_device = std::make_shared<UniqueFd>(std::move(fd));
+    return d;
+  }
+  if (S_ISFIFO(info.st_mode)) {
+    // Opened when written: opening waits for a reader.
+    if (::faccessat(folder, d.leaf.c_str(), W_OK, AT_EACCESS) != 0) fail_with_errno(d.name, errno);
+    d.kind = DestinationKind::in_place;
+    d.existing = info;
+    return d;
+  }
+  if (names_a_folder) fail(d.name, "it names a folder, not a file", EISDIR);
+  if (!S_ISREG(info.st_mode)) fail(d.name, "it is not a regular file", EINVAL);  // changed under us
+  require_replaceable_file(*d.folder, d.leaf, info, d.name);
+  d.kind = DestinationKind::existing_file;
+  d.existing = info;
   return d;
 }
 
@@ -92,16 +119,17 @@ std::string folder_of(const std::string& path) {
   return parent.empty() ? "." : parent;
 }
 
-void require_writable_folder(const std::string& folder, const std::string& for_name) {
-  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return;
+void require_writable_folder(const Folder& folder, const std::string& for_name) {
+  if (::faccessat(folder.fd(), ".", W_OK | X_OK, AT_EACCESS) == 0) return;
   const int error = errno;
-  fail(for_name, "the folder " + in_quotes(folder) + " is not writable (" + std::strerror(error) + ")", error);
+  fail(for_name, "the folder " + in_quotes(folder.path()) + " is not writable (" + std::strerror(error) + ")", error);
 }
 
-void require_replaceable_file(const std::string& path, const struct stat& info, const std::string& for_name) {
+void require_replaceable_file(const Folder& folder, const std::string& leaf, const struct stat& info,
+                              const std::string& for_name) {
   // What the shell's `>` would refuse: a file the caller may not write
   // (read-only to it, immutable, on a read-only file system).
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (::faccessat(folder.fd(), leaf.c_str(), W_OK, AT_EACCESS) != 0) {
     const int error = errno;
     const std::string why = error == EACCES ? " (it is read-only to you)"
                             : error == EPERM ? " (it is immutable)"
@@ -109,17 +137,16 @@ void require_replaceable_file(const std::string& path, const struct stat& info, 
     fail(for_name, std::string(std::strerror(error)) + why + "; it was left as it was", error);
   }
   // Writable but not replaceable: an append-only file, a mount point.
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  const UniqueFd fd(::openat(folder.fd(), leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   int flags = 0;
   if (fd && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
     fail(for_name, "it is append-only or immutable, so it cannot be replaced", EPERM);
   }
   struct statx sx {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
+  if (::statx(folder.fd(), leaf.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
       (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
     fail(for_name, "it is a mount point (a bind mount), which cannot be replaced", EBUSY);
   }
-  const std::string folder = folder_of(path);
   require_writable_folder(folder, for_name);
   // In a sticky folder, another user's file is refused as the kernel would
   // refuse it: rename() lets only the file's owner, the folder's owner or
@@ -127,12 +154,12 @@ void require_replaceable_file(const std::string& path, const struct stat& info, 
   // writing, in a world-writable one, a file that is neither the caller's
   // nor the folder owner's.
   struct stat folder_info {};
-  if (::stat(folder.c_str(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) != 0 &&
+  if (::fstat(folder.fd(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) != 0 &&
       info.st_uid != ::geteuid()) {
     const bool kept_from_root = (folder_info.st_mode & S_IWOTH) != 0 && info.st_uid != folder_info.st_uid;
     const bool kept_from_others = folder_info.st_uid != ::geteuid() && ::geteuid() != 0;
     if (kept_from_root || kept_from_others) {
-      fail(for_name, "it belongs to another user, in the shared folder " + in_quotes(folder), EPERM);
+      fail(for_name, "it belongs to another user, in the shared folder " + in_quotes(folder.path()), EPERM);
     }
   }
 }
@@ -149,54 +176,18 @@ Destination examine_destination(const std::string& name) {
     d.kind = DestinationKind::standard_output;
     return d;
   }
+  // A descriptor's name stands for the descriptor, whatever the file system
+  // at /dev or /proc shows.
+  const int descriptor = descriptor_named(name);
+  if (descriptor >= 0) return examine_descriptor(std::move(d), descriptor);
+  return examine_walked(std::move(d), walk_name(AT_FDCWD, "", name, "cannot write " + in_quotes(name)));
+}
 
-  // Every link on the way is held to the protected-symlink rule, whatever
-  // it leads to: a planted link to a device is refused as one to a file.
-  const std::string end_path = end_of_links(name);
-  struct stat info {};
-  if (::stat(name.c_str(), &info) == 0) {
-    if (!standard_output_was_closed() && is_our_standard_output(info)) {
-      d.kind = DestinationKind::standard_output;
-      return d;
-    }
-    if (S_ISDIR(info.st_mode)) fail(name, "it is a folder, not a file", EISDIR);
-    if (S_ISSOCK(info.st_mode)) fail(name, "it is a socket, not a file", ENXIO);
-    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
-      // Opened now (the kernel follows any link, with its own rules), so
-      // that a device that cannot be opened, such as a terminal we have
-      // none of, is found before anything is made.
-      UniqueFd fd(::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-      if (!fd) fail_with_errno(name, errno);
-      d.kind = DestinationKind::in_place;
-      d.existing = info;
-      d.opened_device = std::make_shared<UniqueFd>(std::move(fd));
-      return d;
-    }
-    if (S_ISFIFO(info.st_mode)) {
-      // Opened when written: opening waits for a reader.
-      if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) fail_with_errno(name, errno);
-      d.kind = DestinationKind::in_place;
-      d.existing = info;
-      return d;
-    }
-  } else if (errno == ENOTDIR) {
-    fail(name, in_quotes(folder_of(name)) + " is not a folder", ENOTDIR);
-  } else if (errno != ENOENT) {
-    fail_with_errno(name, errno);
-  }
-
-  if (std::filesystem::path(name).filename().empty()) fail(name, "it names a folder, not a file", EISDIR);
-  d.path = end_path;
-  struct stat end {};
-  if (::lstat(d.path.c_str(), &end) != 0) {
-    if (errno != ENOENT) fail_with_errno(name, errno);
-    return examine_new_file(std::move(d));
-  }
-  if (!S_ISREG(end.st_mode)) fail(name, "it is not a regular file", EINVAL);  // changed under us
-  require_replaceable_file(d.path, end, name);
-  d.kind = DestinationKind::existing_file;
-  d.existing = end;
-  return d;
+Destination examine_destination_in(const std::shared_ptr<const Folder>& folder, const std::string& leaf,
+                                   const std::string& name) {
+  Destination d;
+  d.name = d.path = name;
+  return examine_walked(std::move(d), walk_name(folder->fd(), folder->path(), leaf, "cannot write " + in_quotes(name)));
 }
 
 void refuse_repeated_destinations(const std::vector<Destination>& destinations) {
@@ -206,11 +197,13 @@ void refuse_repeated_destinations(const std::vector<Destination>& destinations) 
     struct stat info {};
     if (d.kind == DestinationKind::standard_output) {
       identity = "standard output";
-    } else if (::stat(d.path.c_str(), &info) == 0) {
+    } else if ((d.opened_device && ::fstat(d.opened_device->get(), &info) == 0) ||
+               (d.folder && ::fstatat(d.folder->fd(), d.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)) {
       identity = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    } else if (d.folder && ::fstat(d.folder->fd(), &info) == 0) {
+      identity = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + "/" + d.leaf;
     } else {
-      std::error_code ignored;
-      identity = std::filesystem::weakly_canonical(std::filesystem::absolute(d.path), ignored).string();
+      identity = d.path;
     }
     const auto [it, fresh] = seen.emplace(identity, d.name);
     if (!fresh) {

@@ -7,85 +7,120 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
-#include "tools/outputs/destination.h"
+#include "tools/outputs/interrupts.h"
 #include "tools/outputs/output_error.h"
+#include "tools/outputs/path_walk.h"
 
 namespace outputs {
 namespace {
 
+std::string cannot_make_text(const std::string& path) { return "cannot create the folder " + in_quotes(path); }
+
 [[noreturn]] void cannot_make(const std::string& path, const std::string& reason, int error) {
-  throw OutputError("cannot create the folder '" + path + "': " + reason, error);
+  throw OutputError(cannot_make_text(path) + ": " + reason, error);
+}
+
+// Makes the new entry `name` in the folder open at `parent_fd` durable, as
+// a file's would be.  A parent the caller cannot read (mode 300) cannot be
+// opened to be synced; the file system is synced through the new folder.
+int sync_new_entry(int parent_fd, const std::string& name) {
+  UniqueFd readable(::openat(parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (readable) return ::fsync(readable.get()) == 0 || errno == EINVAL ? 0 : errno;
+  if (errno != EACCES) return errno;
+  readable = UniqueFd(::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!readable) return errno;
+  return ::syncfs(readable.get()) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
-MadeFolders::MadeFolders(const std::string& path) {
+MadeFolders::MadeFolders(const std::string& path) : path_(path) {
   if (path.empty()) cannot_make(path, "the name is empty", ENOENT);
-  // The missing folders, from `path` outwards to the first that exists.
-  std::vector<std::string> missing;
-  std::filesystem::path at = std::filesystem::path(path).lexically_normal();
-  if (at.has_filename() == false && at.has_parent_path()) at = at.parent_path();  // "a/b/" is "a/b"
-  for (;;) {
-    struct stat info {};
-    if (::stat(at.c_str(), &info) == 0) {
-      if (!S_ISDIR(info.st_mode)) cannot_make(path, in_quotes(at.string()) + " is not a folder", ENOTDIR);
-      break;
-    }
-    if (errno == ENOTDIR) {  // something above is not a folder: find it to name it
-      missing.clear();
-      at = at.parent_path();
-      continue;
-    }
-    if (errno != ENOENT) cannot_make(path, std::strerror(errno), errno);
-    struct stat link {};
-    if (::lstat(at.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      cannot_make(path, in_quotes(at.string()) + " is a link to a folder that does not exist", ENOENT);
-    }
-    missing.push_back(at.string());
-    if (!at.has_parent_path() || at.parent_path() == at) break;
-    at = at.parent_path();
-  }
-  // Outermost first.
   try {
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      if (::mkdir(it->c_str(), 0777) != 0) cannot_make(path, std::strerror(errno), errno);
-      made_.push_back(*it);
-      // The new entry in its parent is made durable as a file would be.
-      const UniqueFd parent(::open(folder_of(*it).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (parent) ::fsync(parent.get());
+    WalkedName walked = walk_name(AT_FDCWD, "", path, cannot_make_text(path),
+                                  [this](int parent_fd, const std::string& parent_text, const std::string& name) {
+                                    make(parent_fd, parent_text, name);
+                                    return true;
+                                  });
+    struct stat info {};
+    if (::fstatat(walked.folder.get(), walked.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) cannot_make(path, std::strerror(errno), errno);
+      if (!walked.via_link.empty()) {
+        cannot_make(path, in_quotes(walked.via_link) + " is a link to a folder that does not exist", ENOENT);
+      }
+      make(walked.folder.get(), walked.folder_text, walked.leaf);
     }
+    const std::string text = joined_path(walked.folder_text, walked.leaf);
+    UniqueFd fd(::openat(walked.folder.get(), walked.leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+      if (errno == ENOTDIR) cannot_make(path, in_quotes(text) + " is not a folder", ENOTDIR);
+      cannot_make(path, std::strerror(errno), errno);
+    }
+    folder_ = std::make_shared<const Folder>(std::move(fd), path);
   } catch (...) {
-    for (auto it = made_.rbegin(); it != made_.rend(); ++it) ::rmdir(it->c_str());
-    made_.clear();
+    remove_made();
     throw;
   }
-  if (made_.empty()) {
-    if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-      const int error = errno;
-      throw OutputError("cannot write into the folder '" + path + "': " + std::strerror(error), error);
+  if (made_.empty() && ::faccessat(folder_->fd(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    const int error = errno;
+    throw OutputError("cannot write into the folder " + in_quotes(path) + ": " + std::strerror(error), error);
+  }
+}
+
+void MadeFolders::make(int parent_fd, const std::string& parent_text, const std::string& name) {
+  {
+    // Made and remembered as one step, so that an interrupt either removes
+    // it or finds nothing made.
+    UninterruptedStep step;
+    if (::mkdirat(parent_fd, name.c_str(), 0777) != 0) {
+      if (errno == EEXIST) return;  // another run made it meanwhile: it is walked into as found
+      cannot_make(path_, std::strerror(errno), errno);
     }
+    UniqueFd parent(::fcntl(parent_fd, F_DUPFD_CLOEXEC, 3));
+    const int slot = remember_made_folder(parent_fd, name);
+    entries_.push_back({std::move(parent), name, slot});
+    made_.push_back(joined_path(parent_text, name));
+  }
+  if (const int error = sync_new_entry(parent_fd, name); error != 0) {
+    cannot_make(path_, "its entry in " + in_quotes(shown_folder(parent_text)) + " could not be made durable (" +
+                           std::strerror(error) + ")",
+                error);
   }
 }
 
-MadeFolders::~MadeFolders() {
-  for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-    if (::rmdir(it->c_str()) != 0) break;  // not empty: it and those above it stay
-  }
+void MadeFolders::keep() {
+  for (const Made& m : entries_) forget_temporary(m.slot);
+  entries_.clear();
+  made_.clear();
 }
 
-FolderLock::FolderLock(const std::string& path, const std::string& what_for)
-    : fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (!fd_) throw OutputError("cannot write into the folder '" + path + "': " + std::strerror(errno), errno);
+void MadeFolders::remove_made() {
+  // Deepest first; a folder that is not empty stays, and so do those above.
+  while (!entries_.empty()) {
+    const Made& m = entries_.back();
+    if (::unlinkat(m.parent.get(), m.name.c_str(), AT_REMOVEDIR) != 0) break;
+    forget_temporary(m.slot);
+    entries_.pop_back();
+  }
+  keep();
+}
+
+MadeFolders::~MadeFolders() { remove_made(); }
+
+FolderLock::FolderLock(MadeFolders& folders, const std::string& what_for)
+    : fd_(::openat(folders.folder()->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  const std::string& path = folders.folder()->path();
+  if (!fd_) throw OutputError("cannot write into the folder " + in_quotes(path) + ": " + std::strerror(errno), errno);
   if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;
   if (error == EWOULDBLOCK) {
-    throw OutputError("cannot write into the folder '" + path + "': another run is writing " + what_for +
+    folders.keep();
+    throw OutputError("cannot write into the folder " + in_quotes(path) + ": another run is writing " + what_for +
                           " there; wait for it to end or choose another folder",
                       error);
   }
-  throw OutputError("cannot lock the folder '" + path + "': " + std::strerror(error), error);
+  throw OutputError("cannot lock the folder " + in_quotes(path) + ": " + std::strerror(error), error);
 }
 
 }  // namespace outputs

@@ -77,14 +77,15 @@ TEST(FolderLock, OneHolderAtATime) {
   const int other = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(other, 0);
   ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  MadeFolders folders(dir.path().string());
   try {
-    FolderLock lock(dir.path().string(), "frames");
+    FolderLock lock(folders, "frames");
     ADD_FAILURE() << "locked twice";
   } catch (const OutputError& e) {
     EXPECT_NE(std::string(e.what()).find("another run is writing frames there"), std::string::npos) << e.what();
   }
   ::close(other);
-  EXPECT_NO_THROW(FolderLock(dir.path().string(), "frames"));
+  EXPECT_NO_THROW(FolderLock(folders, "frames"));
 }
 
 }  // namespace

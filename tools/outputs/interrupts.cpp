@@ -19,6 +19,7 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 struct Temporary {
   int folder_fd;
   std::string name;
+  int unlink_flags;  // AT_REMOVEDIR for a folder the run made
 };
 
 // Everything the cleanup needs, behind one lock that a step which must not
@@ -54,7 +55,9 @@ sigset_t interrupt_set() {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  for (const auto& [slot, t] : r.temporaries) ::unlinkat(t.folder_fd, t.name.c_str(), 0);
+  for (auto it = r.temporaries.rbegin(); it != r.temporaries.rend(); ++it) {
+    ::unlinkat(it->second.folder_fd, it->second.name.c_str(), it->second.unlink_flags);
+  }
   ::_exit(128 + signo);
 }
 
@@ -84,12 +87,22 @@ void start_interrupt_thread() {
   std::thread(receive_interrupts).detach();
 }
 
-int remember_temporary(int folder_fd, const std::string& name) {
+namespace {
+
+int remember_entry(int folder_fd, const std::string& name, int unlink_flags) {
   Registry& r = registry();
   std::lock_guard held(r.lock);
   const int slot = r.next_slot++;
-  r.temporaries.emplace(slot, Temporary{::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3), name});
+  r.temporaries.emplace(slot, Temporary{::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3), name, unlink_flags});
   return slot;
+}
+
+}  // namespace
+
+int remember_temporary(int folder_fd, const std::string& name) { return remember_entry(folder_fd, name, 0); }
+
+int remember_made_folder(int parent_fd, const std::string& name) {
+  return remember_entry(parent_fd, name, AT_REMOVEDIR);
 }
 
 void forget_temporary(int slot) {

@@ -31,6 +31,12 @@ void start_interrupt_thread();
 int remember_temporary(int folder_fd, const std::string& name);
 void forget_temporary(int slot);
 
+// Remembers the folder `name`, made by the run in the folder open at
+// `parent_fd`, for removal on an interrupt if it is still empty; returns its
+// slot, forgotten as a temporary's is.  Entries are removed newest first, so
+// a folder's temporaries and the folders made inside it go before it.
+int remember_made_folder(int parent_fd, const std::string& name);
+
 // A child process an interrupt must stop and reap before the program ends.
 void remember_child(pid_t pid);
 void forget_child(pid_t pid);

@@ -8,16 +8,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <set>
 
+#include "tools/outputs/file_attributes.h"
 #include "tools/outputs/interrupts.h"
 #include "tools/outputs/output_error.h"
+#include "tools/outputs/path_walk.h"
 
 namespace outputs {
 namespace {
 
-std::string file_name_of(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+// The file being replaced, opened only to read its attributes: for reading,
+// or for writing when it is write-only to the caller (opening changes
+// nothing: it is neither truncated nor written).
+UniqueFd open_old_file(const Destination& d) {
+  constexpr int kFlags = O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+  UniqueFd fd(::openat(d.folder->fd(), d.leaf.c_str(), O_RDONLY | kFlags));
+  if (!fd && errno == EACCES) fd = UniqueFd(::openat(d.folder->fd(), d.leaf.c_str(), O_WRONLY | kFlags));
+  if (!fd) throw_write_failure(d.name, errno);
+  return fd;
+}
 
 // A name for messages: standard output is named as such.
 std::string shown_name(const Destination& d) {
@@ -55,7 +65,7 @@ InPlaceWriter open_in_place(const Destination& d) {
     w.fd = d.opened_device->get();
   } else {
     // A FIFO: opening waits here for its reader.
-    w.owned = UniqueFd(::open(d.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    w.owned = UniqueFd(::openat(d.folder->fd(), d.leaf.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
     if (!w.owned) throw_in_place_failure(d, errno);
     w.fd = w.owned.get();
   }
@@ -67,72 +77,210 @@ void close_in_place(InPlaceWriter& w, const Destination& d) {
   if (w.owned && ::close(w.owned.release()) != 0) throw_in_place_failure(d, errno);
 }
 
-enum class Step { none, exchanged, created, replaced_for_good };
+// How a file was put in place, and so how it is undone.
+enum class Step {
+  exchanged,     // exchanged with the old entry, now under the temporary's name
+  created,       // nothing was there
+  linked_aside,  // no exchange here: the old file kept under a second name, then replaced
+  replaced,      // no exchange here and the last of the set: replaced for good
+};
+
+struct Placed {
+  Step step;
+  std::string old_name;  // where the old file is kept until the set is complete, or ""
+};
+
+std::string kind_of_entry(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a link";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "something other than a file";
+}
+
+// Only a regular file is replaced: that is what was examined.  Throws when
+// the entry `name` of `folder` has become something else since.
+void require_still_a_file(int folder, const std::string& name, const Destination& d) {
+  struct stat info {};
+  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) throw_write_failure(d.name, errno);
+  if (S_ISREG(info.st_mode)) return;
+  throw OutputError("cannot write " + in_quotes(d.name) + ": it became " + kind_of_entry(info.st_mode) +
+                        " while the output was made, so it was left as it is",
+                    EEXIST);
+}
+
+// A file system that cannot exchange names (FUSE, for one): the old file is
+// first given a second name, so that it can be put back until the whole set
+// is in place, and then replaced.  The last file of a set needs no way back.
+Placed put_one_without_exchange(PendingFile& file, bool last) {
+  Temporary& t = file.temporary();
+  const Destination& d = file.destination();
+  const int folder = t.folder().fd();
+  struct stat old {};
+  if (::fstatat(folder, d.leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) throw_write_failure(d.name, errno);
+    if (::renameat(folder, t.name().c_str(), folder, d.leaf.c_str()) != 0) throw_write_failure(d.name, errno);
+    return {Step::created, ""};
+  }
+  require_still_a_file(folder, d.leaf, d);
+  if (last) {
+    if (::renameat(folder, t.name().c_str(), folder, d.leaf.c_str()) != 0) throw_write_failure(d.name, errno);
+    return {Step::replaced, ""};
+  }
+  const std::string aside = unpredictable_hidden_name();
+  if (::linkat(folder, d.leaf.c_str(), folder, aside.c_str(), 0) != 0) {
+    const int error = errno;
+    throw OutputError("cannot write " + in_quotes(d.name) + ": its folder's file system can neither exchange names "
+                          "nor keep the old file under a second name (" + std::strerror(error) +
+                          "), so it was left as it was",
+                      error);
+  }
+  // The entry linked is the one checked: a folder cannot be linked, but a
+  // link or a device put there meanwhile could.
+  try {
+    require_still_a_file(folder, aside, d);
+  } catch (...) {
+    ::unlinkat(folder, aside.c_str(), 0);
+    throw;
+  }
+  if (::renameat(folder, t.name().c_str(), folder, d.leaf.c_str()) != 0) {
+    const int error = errno;
+    ::unlinkat(folder, aside.c_str(), 0);
+    throw_write_failure(d.name, error);
+  }
+  return {Step::linked_aside, aside};
+}
 
 // Puts one temporary in its destination's place.
-Step put_one(PendingFile& file) {
+Placed put_one(PendingFile& file, bool last) {
   Temporary& t = file.temporary();
+  const Destination& d = file.destination();
   const int folder = t.folder().fd();
-  const std::string target = file_name_of(file.destination().path);
   // The old file, if any, is exchanged with the new one and kept until the
   // whole set is in place; a file that appeared since it was examined is
   // exchanged too rather than overwritten.
-  if (::renameat2(folder, t.name().c_str(), folder, target.c_str(), RENAME_NOREPLACE) == 0) return Step::created;
-  if (errno == EEXIST && ::renameat2(folder, t.name().c_str(), folder, target.c_str(), RENAME_EXCHANGE) == 0) {
-    return Step::exchanged;
+  if (::renameat2(folder, t.name().c_str(), folder, d.leaf.c_str(), RENAME_NOREPLACE) == 0) return {Step::created, ""};
+  if (errno == EEXIST) {
+    if (::renameat2(folder, t.name().c_str(), folder, d.leaf.c_str(), RENAME_EXCHANGE) == 0) {
+      // What now has the temporary's name is what was there: if it is not
+      // a file (a folder or a device appeared during the render), it goes
+      // back.
+      try {
+        require_still_a_file(folder, t.name(), d);
+      } catch (...) {
+        ::renameat2(folder, t.name().c_str(), folder, d.leaf.c_str(), RENAME_EXCHANGE);
+        throw;
+      }
+      return {Step::exchanged, t.name()};
+    }
   }
-  // A file system that cannot exchange (or refuse to replace) still gets
-  // the file whole, but the step cannot be undone.
-  if ((errno == EINVAL || errno == ENOSYS) && ::renameat(folder, t.name().c_str(), folder, target.c_str()) == 0) {
-    return Step::replaced_for_good;
-  }
-  throw_write_failure(t.for_name(), errno);
+  if (errno == EINVAL || errno == ENOSYS) return put_one_without_exchange(file, last);
+  throw_write_failure(d.name, errno);
 }
 
-void undo_one(PendingFile& file, Step step) {
+// Undoes one step; returns 0, or the errno of an undo that failed.
+int undo_one(PendingFile& file, const Placed& placed) {
   Temporary& t = file.temporary();
   const int folder = t.folder().fd();
-  const std::string target = file_name_of(file.destination().path);
-  if (step == Step::exchanged) {
-    ::renameat2(folder, t.name().c_str(), folder, target.c_str(), RENAME_EXCHANGE);
-  } else if (step == Step::created) {
-    ::renameat2(folder, target.c_str(), folder, t.name().c_str(), RENAME_NOREPLACE);
+  const char* target = file.destination().leaf.c_str();
+  int done = 0;
+  switch (placed.step) {
+    case Step::exchanged:
+      done = ::renameat2(folder, t.name().c_str(), folder, target, RENAME_EXCHANGE);
+      break;
+    case Step::created:
+      done = ::renameat2(folder, target, folder, t.name().c_str(), RENAME_NOREPLACE);
+      if (done != 0 && errno == EINVAL) done = ::renameat(folder, target, folder, t.name().c_str());
+      break;
+    case Step::linked_aside:
+      done = ::renameat(folder, placed.old_name.c_str(), folder, target);
+      break;
+    case Step::replaced:
+      break;
   }
+  return done == 0 ? 0 : errno;
+}
+
+std::string names_in_quotes(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += in_quotes(names[i]);
+  }
+  return text;
+}
+
+// After a failure: the files put in place so far are put back, and the
+// message says what became of each of them.
+[[noreturn]] void undo_and_throw(std::span<PendingFile* const> files, const std::vector<Placed>& done,
+                                 const OutputError& failure) {
+  std::vector<std::string> put_back;
+  std::string message = failure.what();
+  for (std::size_t i = done.size(); i-- > 0;) {
+    const Destination& d = files[i]->destination();
+    const int error = undo_one(*files[i], done[i]);
+    if (error == 0) {
+      put_back.insert(put_back.begin(), d.name);
+      continue;
+    }
+    message += "; " + in_quotes(d.name) + " was replaced and could not be put back (" + std::strerror(error) + ")";
+    if (!done[i].old_name.empty()) {
+      message += ", its old file is " + in_quotes(joined_path(files[i]->temporary().folder().path(), done[i].old_name));
+    }
+  }
+  if (!put_back.empty()) {
+    message += "; " + names_in_quotes(put_back) + (put_back.size() == 1 ? " was" : " were") + " left as before";
+  }
+  throw OutputError(message, failure.error_number());
 }
 
 // Puts every file in place, or undoes what it did and throws.
 void put_all_in_place(std::span<PendingFile* const> files) {
-  std::vector<Step> done;
+  std::vector<Placed> done;
   try {
-    for (PendingFile* file : files) done.push_back(put_one(*file));
-  } catch (...) {
-    for (std::size_t i = done.size(); i-- > 0;) undo_one(*files[i], done[i]);
-    throw;
+    for (std::size_t i = 0; i < files.size(); ++i) done.push_back(put_one(*files[i], i + 1 == files.size()));
+  } catch (const OutputError& e) {
+    undo_and_throw(files, done, e);
   }
-  // Every new file is in place; the old ones, now under the temporaries'
-  // names, go.
+  // Every new file is in place; the old ones, kept under other names, go.
+  // One that cannot be removed is named, not left unsaid.
+  std::string left_behind;
+  int left_error = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     Temporary& t = files[i]->temporary();
-    if (done[i] == Step::exchanged) ::unlinkat(t.folder().fd(), t.name().c_str(), 0);
+    const std::string& old_name = done[i].old_name;
+    if (!old_name.empty() && ::unlinkat(t.folder().fd(), old_name.c_str(), 0) != 0) {
+      left_error = errno;
+      left_behind += (left_behind.empty() ? "" : "; ") + in_quotes(files[i]->destination().name) +
+                     " is in place, but the file it replaced is left as " +
+                     in_quotes(joined_path(t.folder().path(), old_name)) + " (" + std::strerror(left_error) + ")";
+    }
     t.release();
   }
   std::set<int> synced;
   for (PendingFile* file : files) {
     if (synced.insert(file->temporary().folder().fd()).second) {
-      file->temporary().folder().sync(file->destination().name);
+      file->temporary().folder().sync(file->destination().name, file->temporary().fd());
     }
   }
+  if (!left_behind.empty()) throw OutputError(left_behind, left_error);
 }
 
 }  // namespace
 
 PendingFile::PendingFile(Destination destination) : destination_(std::move(destination)) {
-  folder_ = std::make_shared<const Folder>(folder_of(destination_.path), destination_.name);
+  folder_ = destination_.folder;
   // A new file is created as any would be (the umask and the folder's
   // default permissions apply); a replacement starts private and takes the
   // old file's mode once written.
   const mode_t mode = destination_.kind == DestinationKind::existing_file ? 0600 : 0666;
   temporary_ = std::make_unique<Temporary>(folder_, destination_.name, mode);
+  // The old file's extended attributes and access list are kept now, before
+  // anything is rendered, so that one that cannot be kept costs nothing.
+  if (destination_.kind == DestinationKind::existing_file) {
+    copy_extended_attributes(open_old_file(destination_).get(), temporary_->fd(), destination_.name);
+  }
 }
 
 void finish_temporary(PendingFile& file) {
@@ -182,8 +330,13 @@ void copy_in_place(const Destination& d, int fd) {
   close_in_place(w, d);
 }
 
-OutputSet::OutputSet(const std::vector<std::string>& names) {
-  for (const std::string& name : names) destinations_.push_back(examine_destination(name));
+OutputSet::OutputSet(const std::vector<std::string>& names) : OutputSet([&] {
+  std::vector<Destination> examined;
+  for (const std::string& name : names) examined.push_back(examine_destination(name));
+  return examined;
+}()) {}
+
+OutputSet::OutputSet(std::vector<Destination> destinations) : destinations_(std::move(destinations)) {
   refuse_repeated_destinations(destinations_);
   for (const Destination& d : destinations_) {
     if (d.is_replaced()) pending_.push_back(std::make_unique<PendingFile>(d));

@@ -53,6 +53,8 @@ void copy_in_place(const Destination& destination, int fd);
 class OutputSet {
  public:
   explicit OutputSet(const std::vector<std::string>& names);  // throws OutputError
+  // Destinations already examined.
+  explicit OutputSet(std::vector<Destination> destinations);  // throws OutputError
   // Writes contents[i] to output i; `report` as for put_in_place.
   void write_all(const std::vector<std::vector<std::uint8_t>>& contents, const std::function<void()>& report = {});
   bool uses_standard_output() const;

@@ -11,6 +11,7 @@
 
 #include "tools/outputs/interrupts.h"
 #include "tools/outputs/output_error.h"
+#include "tools/outputs/path_walk.h"
 
 namespace outputs {
 namespace {
@@ -36,6 +37,8 @@ std::string random_letters() {
 
 }  // namespace
 
+std::string unpredictable_hidden_name() { return "." + random_letters() + ".tmp"; }
+
 void throw_write_failure(const std::string& name, int error) {
   throw OutputError("cannot write '" + name + "': " + std::strerror(error), error);
 }
@@ -54,21 +57,27 @@ void write_all_bytes(int fd, std::span<const std::uint8_t> bytes, const std::str
   }
 }
 
-Folder::Folder(const std::string& path, const std::string& for_name)
-    : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (!fd_) throw_write_failure(for_name, errno);
+Folder::Folder(const std::string& path, const std::string& for_name) : path_(path) {
+  WalkedName walked = walk_name(AT_FDCWD, "", path + "/.", "cannot write " + in_quotes(for_name));
+  fd_ = std::move(walked.folder);
 }
 
-void Folder::sync(const std::string& for_name) const {
-  if (::fsync(fd_.get()) != 0 && errno != EINVAL) throw_write_failure(for_name, errno);
+Folder::Folder(UniqueFd handle, std::string path) : path_(std::move(path)), fd_(std::move(handle)) {}
+
+void Folder::sync(const std::string& for_name, int file_in_it) const {
+  const UniqueFd readable(::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!readable && errno == EACCES && file_in_it >= 0) {
+    if (::syncfs(file_in_it) != 0) throw_write_failure(for_name, errno);
+    return;
+  }
+  if (!readable) throw_write_failure(for_name, errno);
+  if (::fsync(readable.get()) != 0 && errno != EINVAL) throw_write_failure(for_name, errno);
 }
 
 Temporary::Temporary(std::shared_ptr<const Folder> folder, std::string for_name, mode_t mode)
     : folder_(std::move(folder)), for_name_(std::move(for_name)) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = random_letters();
-    name.insert(name.begin(), '.');
-    name += ".tmp";
+    std::string name = unpredictable_hidden_name();
     // Created and remembered as one step, so that an interrupt either sees
     // it to remove or finds nothing made.
     UninterruptedStep step;

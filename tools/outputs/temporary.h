@@ -14,15 +14,23 @@ namespace outputs {
 
 // A folder held open, so that the files in it are named relative to it: a
 // temporary then works beside any destination whose own path is valid, even
-// when the temporary's full path would pass PATH_MAX.
+// when the temporary's full path would pass PATH_MAX, and nothing is found
+// again by its path once it was walked.  The handle is a path handle
+// (O_PATH), which needs no read permission on the folder.
 class Folder {
  public:
-  // Throws OutputError naming `for_name`.
+  // Walks `path` (see walk_name) to the folder.  Throws OutputError naming
+  // `for_name`.
   Folder(const std::string& path, const std::string& for_name);
+  // The folder a walk ended in; `path` is for messages.
+  Folder(UniqueFd handle, std::string path);
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
-  // Makes the folder's entries (renames, removals) durable.  Throws.
-  void sync(const std::string& for_name) const;
+  // Makes the folder's entries (renames, removals) durable.  A folder the
+  // caller cannot read (mode 300) cannot be opened to be synced; its file
+  // system is synced instead, through `file_in_it`, a file open there.
+  // Throws.
+  void sync(const std::string& for_name, int file_in_it = -1) const;
 
  private:
   std::string path_;
@@ -65,6 +73,10 @@ class Temporary {
   UniqueFd fd_;
   int slot_ = -1;
 };
+
+// A short hidden name not guessable from the process or the time
+// (".<twelve letters>.tmp"), for a file of the tool's own beside others.
+std::string unpredictable_hidden_name();
 
 // "cannot write '<name>': <strerror>", as an OutputError.
 [[noreturn]] void throw_write_failure(const std::string& name, int error);

@@ -27,17 +27,6 @@ int name_digits(int frames) {
   return std::max(4, static_cast<int>(std::to_string(last).size()));
 }
 
-// ffmpeg reads '%' in an input name as the start of a frame-number pattern;
-// "%%" is a plain '%'.
-std::string escaped_for_pattern(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    out += c;
-    if (c == '%') out += '%';
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string frame_file_name(int index, int frames) {
@@ -55,17 +44,26 @@ std::string frame_path(const std::string& out_dir, int index, int frames) {
   return (std::filesystem::path(out_dir) / frame_file_name(index, frames)).string();
 }
 
-void check_frame_destinations(const std::string& out_dir, int frames) {
-  for (int i = 0; i < frames; ++i) outputs::examine_destination(frame_path(out_dir, i, frames));
+namespace {
+
+outputs::Destination frame_destination(const FramesFolder& out_dir, int index, int frames) {
+  return outputs::examine_destination_in(out_dir, frame_file_name(index, frames),
+                                         frame_path(out_dir->path(), index, frames));
 }
 
-void export_animation(FrameRenderer& renderer, int frames, float rate, const std::string& out_dir,
+}  // namespace
+
+void check_frame_destinations(const FramesFolder& out_dir, int frames) {
+  for (int i = 0; i < frames; ++i) frame_destination(out_dir, i, frames);
+}
+
+void export_animation(FrameRenderer& renderer, int frames, float rate, const FramesFolder& out_dir,
                       const std::function<void(int)>& on_frame) {
   const FrameSize size = renderer.size();
   std::vector<std::uint32_t> pixels(size.pixel_count());
   const std::vector<float> clocks = animation_clocks(frames, rate);
   for (int i = 0; i < frames; ++i) {
-    outputs::OutputSet frame({frame_path(out_dir, i, frames)});
+    outputs::OutputSet frame(std::vector<outputs::Destination>{frame_destination(out_dir, i, frames)});
     renderer.render(scene_at_clock(clocks[static_cast<std::size_t>(i)]), pixels);
     frame.write_all({encode_png(pixels, size.width, size.height)});
     if (on_frame) on_frame(i + 1);
@@ -88,42 +86,43 @@ EncoderProbe probe_ffmpeg(std::chrono::milliseconds limit) {
   }
 }
 
-std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, const std::string& out_dir, int frames) {
+std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, const FramesFolder& out_dir, int frames) {
   auto video = std::make_unique<VideoDestination>();
   video->target = outputs::examine_destination(video_name);
   if (video->target.is_replaced()) {
-    // The video must not be one of the frames it is made from.
-    std::error_code ignored;
-    const auto folder = std::filesystem::weakly_canonical(std::filesystem::absolute(out_dir), ignored);
-    const auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(video->target.path), ignored);
-    const std::string file = path.filename().string();
+    // The video must not be one of the frames it is made from: the same
+    // folder, and a frame's name there.
+    struct stat frames_folder {}, video_folder {};
+    const bool same_folder = ::fstat(out_dir->fd(), &frames_folder) == 0 &&
+                             ::fstat(video->target.folder->fd(), &video_folder) == 0 &&
+                             frames_folder.st_dev == video_folder.st_dev && frames_folder.st_ino == video_folder.st_ino;
+    const std::string& file = video->target.leaf;
     const std::string digits = file.size() > 10 ? file.substr(6, file.size() - 10) : "";
     const bool numbered = !digits.empty() && digits.size() <= 9 &&
                           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (path.parent_path() == folder && numbered && std::stoi(digits) < frames &&
-        file == frame_file_name(std::stoi(digits), frames)) {
+    if (same_folder && numbered && std::stoi(digits) < frames && file == frame_file_name(std::stoi(digits), frames)) {
       throw outputs::RepeatedOutputError("'" + video_name + "' is one of the frames; name the video elsewhere");
     }
     video->file = std::make_unique<outputs::PendingFile>(video->target);
   } else {
-    video->scratch_folder = std::make_shared<const outputs::Folder>(out_dir, video_name);
+    video->scratch_folder = out_dir;
     video->scratch = std::make_unique<outputs::Temporary>(video->scratch_folder, video_name, 0600);
   }
   return video;
 }
 
-void encode_video(const std::string& out_dir, int frames, float rate, VideoDestination& video,
+void encode_video(const FramesFolder& out_dir, int frames, float rate, VideoDestination& video,
                   const std::function<void()>& report) {
   const std::string& name = video.target.name;
   char rate_text[32];
   const auto rate_end = std::to_chars(rate_text, rate_text + sizeof rate_text, rate);
 
-  // Neither path can be read as an option, a protocol or a pattern: the
-  // frames are named "file:<absolute folder, '%' doubled>/frame_%04d.png",
-  // and the video is the temporary we created, handed over as descriptor 3
-  // and named through /proc (no name in the shared folder is opened again).
-  const std::string folder = std::filesystem::absolute(out_dir).lexically_normal().string();
-  const std::string input = "file:" + escaped_for_pattern(folder) + "/" + frame_file_pattern(frames);
+  // Neither path can be read as an option, a protocol or a pattern, and
+  // neither is found again by its name: the frames' folder, held open, is
+  // handed over as descriptor 4 and the frames named through /proc
+  // ("file:/proc/self/fd/4/frame_%04d.png"); the video is the temporary we
+  // created, handed over as descriptor 3.
+  const std::string input = "file:/proc/self/fd/4/" + frame_file_pattern(frames);
   // yuv420p is the pixel format every player can decode; the container is
   // named because the output's name says nothing about it.  -xerror makes
   // any error, such as a failed write, end ffmpeg with a failure status.
@@ -137,13 +136,18 @@ void encode_video(const std::string& out_dir, int frames, float rate, VideoDesti
   // ffmpeg's own messages go to standard error; standard output stays ours.
   int status = 0;
   try {
-    outputs::ChildProcess ffmpeg(args, {{video.temporary().fd(), 3}, {STDERR_FILENO, STDOUT_FILENO}});
+    // Each is handed over from a number above those it takes in ffmpeg, so
+    // that giving one its number never overwrites another still to give.
+    const outputs::UniqueFd video_fd(::fcntl(video.temporary().fd(), F_DUPFD_CLOEXEC, 10));
+    const outputs::UniqueFd frames_fd(::fcntl(out_dir->fd(), F_DUPFD_CLOEXEC, 10));
+    if (!video_fd || !frames_fd) throw OutputError(std::strerror(errno), errno);
+    outputs::ChildProcess ffmpeg(args, {{video_fd.get(), 3}, {frames_fd.get(), 4}, {STDERR_FILENO, STDOUT_FILENO}});
     status = ffmpeg.wait();
   } catch (const OutputError& e) {
     throw OutputError("cannot write '" + name + "': " + e.what(), e.error_number());
   }
 
-  const std::string frames_note = "; the frames are in '" + out_dir + "'";
+  const std::string frames_note = "; the frames are in '" + out_dir->path() + "'";
   if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
     throw OutputError("cannot write '" + name + "': ffmpeg failed (" + outputs::describe_wait_status(status) + ")" +
                       frames_note);

@@ -23,15 +23,19 @@ std::string frame_file_pattern(int frames);
 // The path of frame `index` in `out_dir`.
 std::string frame_path(const std::string& out_dir, int index, int frames);
 
-// Examines every frame's destination in `out_dir` (which must exist), so
-// that a frame that could not be replaced costs no rendering.  Throws
-// OutputError.
-void check_frame_destinations(const std::string& out_dir, int frames);
+// The frames' folder, held open (see outputs::MadeFolders): every frame is
+// named relative to it, never found again by its path, which is kept for
+// messages.
+using FramesFolder = std::shared_ptr<const outputs::Folder>;
+
+// Examines every frame's destination in `out_dir`, so that a frame that
+// could not be replaced costs no rendering.  Throws OutputError.
+void check_frame_destinations(const FramesFolder& out_dir, int frames);
 
 // Renders the frames at animation_clocks(frames, rate) into `out_dir`, each
 // PNG written whole, calling `on_frame` with the number of frames done
 // after each.  Throws OutputError when a file cannot be written.
-void export_animation(FrameRenderer& renderer, int frames, float rate, const std::string& out_dir,
+void export_animation(FrameRenderer& renderer, int frames, float rate, const FramesFolder& out_dir,
                       const std::function<void(int)>& on_frame);
 
 // Whether ffmpeg, asked for its version, answers within `limit`.
@@ -52,15 +56,15 @@ struct VideoDestination {
 };
 
 // Throws OutputError (or RepeatedOutputError when the video would be one of
-// the frames).  `out_dir` must exist.
-std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, const std::string& out_dir, int frames);
+// the frames).
+std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, const FramesFolder& out_dir, int frames);
 
 // Encodes the numbered PNGs of `out_dir` into the video's temporary with the
 // ffmpeg on the PATH, checks that the result is a whole MP4 file whose video
 // track holds every frame, and puts it in place, calling `report` once it
 // is.  Throws OutputError when ffmpeg cannot be run, fails, or leaves
 // anything less, removing the temporary.
-void encode_video(const std::string& out_dir, int frames, float rate, VideoDestination& video,
+void encode_video(const FramesFolder& out_dir, int frames, float rate, VideoDestination& video,
                   const std::function<void()>& report);
 
 }  // namespace render_tool

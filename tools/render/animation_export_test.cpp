@@ -53,7 +53,8 @@ TEST(AnimationExport, WritesOneFileperFrameAtTheAnimationClocks) {
   std::vector<int> progress;
   const std::string out = dir / "frames";
   std::filesystem::create_directories(out);
-  export_animation(renderer, 3, 30.0f, out, [&](int done) { progress.push_back(done); });
+  export_animation(renderer, 3, 30.0f, std::make_shared<const outputs::Folder>(out, out),
+                   [&](int done) { progress.push_back(done); });
 
   EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
   const std::vector<float> clocks = animation_clocks(3, 30.0f);
@@ -75,8 +76,9 @@ TEST(AnimationExport, WritesOneFileperFrameAtTheAnimationClocks) {
 TEST(AnimationExport, FramesThatCannotBeWrittenAreFoundFirst) {
   ScratchDir dir;
   std::filesystem::create_directories(dir.path() / "frames/frame_0002.png");
-  EXPECT_NO_THROW(check_frame_destinations(dir / "frames", 2));
-  EXPECT_THROW(check_frame_destinations(dir / "frames", 3), outputs::OutputError);
+  const auto frames = std::make_shared<const outputs::Folder>(dir / "frames", dir / "frames");
+  EXPECT_NO_THROW(check_frame_destinations(frames, 2));
+  EXPECT_THROW(check_frame_destinations(frames, 3), outputs::OutputError);
 }
 
 }  // namespace

@@ -114,15 +114,15 @@ int render_animation(const RenderOptions& o) {
     }
   }
   outputs::MadeFolders folders(o.out_dir);
-  const outputs::FolderLock lock(o.out_dir, "an animation");
-  check_frame_destinations(o.out_dir, o.frames);
+  const outputs::FolderLock lock(folders, "an animation");
+  check_frame_destinations(folders.folder(), o.frames);
   std::unique_ptr<VideoDestination> video;
-  if (!o.video_path.empty()) video = prepare_video(o.video_path, o.out_dir, o.frames);
+  if (!o.video_path.empty()) video = prepare_video(o.video_path, folders.folder(), o.frames);
 
   HostLayerRenderer renderer(o.sizes.front());
   {
     ProgressBar progress(stderr, o.frames, is_terminal(stderr));
-    export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
+    export_animation(renderer, o.frames, o.rate, folders.folder(), [&](int done) {
       folders.keep();
       progress.update(done);
     });
@@ -135,7 +135,7 @@ int render_animation(const RenderOptions& o) {
                  frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
   }
   if (video) {
-    encode_video(o.out_dir, o.frames, o.rate, *video, [&] {
+    encode_video(folders.folder(), o.frames, o.rate, *video, [&] {
       std::fprintf(report, "wrote %s\n", o.video_path.c_str());
       outputs::mark_run_complete();
     });

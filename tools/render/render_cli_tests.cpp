@@ -471,7 +471,7 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   const std::string recorded = read_text(dir / "ffmpeg-args");
   // The frames by an absolute name that no option, protocol or pattern
   // reading can mistake; the video as the descriptor of our own temporary.
-  for (const std::string& needle : std::vector<std::string>{"-xerror\n", "-framerate\n24\n", "-start_number\n0\n", "-i\nfile:" + (dir / "anim/frame_%04d.png") + "\n",
+  for (const std::string& needle : std::vector<std::string>{"-xerror\n", "-framerate\n24\n", "-start_number\n0\n", "-i\nfile:/proc/self/fd/4/frame_%04d.png\n",
         "-frames:v\n2\n", "-f\nmp4\nfile:/proc/self/fd/3\n"}) {
     EXPECT_NE(recorded.find(needle), std::string::npos) << needle << " in\n" << recorded;
   }
