@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <signal.h>
 #include <unistd.h>
@@ -961,6 +962,245 @@ TEST(RenderProgramOutputs, FoldersSocketsAndClosedStandardOutput) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "existing"));
   }
   ::close(sock);
+}
+
+// Shell text that waits (at most 10 s) for a temporary of the program's in
+// folder $1: the destinations were examined and the frame is being
+// rendered.
+const std::string kAwaitTemporary =
+    "await_temporary() {\n"
+    "  i=0\n"
+    "  while [ $i -lt 2000 ]; do\n"
+    "    for f in \"$1\"/.*.tmp; do [ -e \"$f\" ] && return 0; done\n"
+    "    i=$((i + 1)); sleep 0.005\n"
+    "  done\n"
+    "  return 1\n"
+    "}\n";
+
+std::string kind_of(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "missing";
+  if (S_ISDIR(info.st_mode)) return "folder";
+  if (S_ISLNK(info.st_mode)) return "link";
+  if (S_ISFIFO(info.st_mode)) return "fifo";
+  return S_ISREG(info.st_mode) ? "file" : "other";
+}
+
+// As root, another user's link to a folder planted in a shared sticky
+// folder steers nothing, wherever it is in the name: not --out, --raw,
+// --out-dir (existing or to be made below it) or --video, and not when
+// reached through a link of root's own.  Links the rule allows are
+// followed in any part of a name; a folder of mode 300 (writable, not
+// readable) takes files as the shell's `>` would.
+TEST(RenderProgramOutputs, LinksAnywhereInTheNameAsRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to plant another user's link and run as nobody";
+  ScratchDir dir;
+  const std::string bin = write_fake_ffmpeg(dir);
+  const std::string setup =
+      "cp $R $S/velmora-render && chmod 755 $S/velmora-render\n"
+      "N='setpriv --reuid=65534 --regid=65534 --clear-groups '$S/velmora-render\n"
+      "export PATH=" + bin + ":$PATH\n"
+      "chmod 755 $S\n"
+      "mkdir $S/victim $S/shared $S/mine $S/nobody $S/nobody/w300 && chmod 1777 $S/shared\n"
+      "printf victim > $S/victim/important.png\n"
+      "ln -s $S/victim $S/shared/evil && chown -h 65534 $S/shared/evil\n"
+      "ln -s $S/shared/evil $S/roots-link\n"
+      "ln -s $S/mine $S/shared/own && ln -s $S/nobody $S/shared/theirs && chown -h 65534 $S/shared/theirs\n"
+      "chown -R 65534:65534 $S/nobody && printf old > $S/nobody/w300/old.png && chown 65534 $S/nobody/w300/old.png\n"
+      "chmod 300 $S/nobody/w300\n";
+  const std::string planted = "it is a link made by another user in the shared folder '$S/shared', which is not followed";
+  const std::vector<ScriptCase> cases = {
+      {"out", "", "$R --initial --out $S/shared/evil/important.png", 1, planted},
+      {"raw", "", "$R --initial --raw $S/shared/evil/../victim/x.raw", 1, planted},
+      {"out-dir", "", "$R --frames 2 --out-dir $S/shared/evil", 1, planted},
+      {"out-dir-below", "", "$R --frames 2 --out-dir $S/shared/evil/made/here", 1, planted},
+      {"video", "", "$R --frames 1 --out-dir $S/frames --video $S/shared/evil/v.mp4", 1, planted},
+      {"through-own-link", "", "$R --initial --out $S/roots-link/important.png", 1, planted},
+      {"own-link", "", "$R --initial --out $S/shared/own/a.png", 0, ""},
+      {"own-link-frames", "", "$R --frames 1 --out-dir $S/shared/own/anim", 0, ""},
+      {"nobody-own-link", "", "$N --initial --out $S/shared/theirs/n.png", 0, ""},
+      {"mode-300-new", "", "$N --initial --out $S/nobody/w300/new.png", 0, ""},
+      {"mode-300-old", "", "$N --initial --raw $S/nobody/w300/old.png", 0, ""},
+  };
+  auto report = run_script(dir, setup + script_of(cases), false);
+  expect_script_cases(dir, cases, report);
+  ::chmod((dir / "nobody/w300").c_str(), 0755);
+
+  // The victim's folder holds what it held; nothing was made through the
+  // planted link, not even the folder the run wanted below it.
+  EXPECT_TRUE(state_of(dir / "victim/important.png").text == "victim");
+  EXPECT_EQ(std::filesystem::directory_iterator(dir.path() / "victim")->path().filename(), "important.png");
+  EXPECT_FALSE(std::filesystem::exists(dir / "victim/made"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "frames"));
+  EXPECT_TRUE(is_png(state_of(dir / "mine/a.png").text));
+  EXPECT_TRUE(is_png(state_of(dir / "mine/anim/frame_0000.png").text));
+  EXPECT_TRUE(is_png(state_of(dir / "nobody/n.png").text));
+  EXPECT_TRUE(is_png(state_of(dir / "nobody/w300/new.png").text));
+  const FileState old = state_of(dir / "nobody/w300/old.png");
+  EXPECT_EQ(old.text.size(), 1'228'800u);
+  EXPECT_EQ(old.owner, 65534u);
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// A name for a descriptor the program was given is written through that
+// descriptor, in place: a log opened for appending (`2>>log.txt`) keeps its
+// lines and gets the frame after them.  A descriptor that is not open, or
+// open only for reading, is refused and its file left as it was.
+TEST(RenderProgramOutputs, DescriptorsNamedAsFilesAreWrittenInPlace) {
+  ScratchDir dir;
+  const std::vector<ScriptCase> cases = {
+      {"stderr", "printf 'line\\n' > $S/stderr.log", "$R --initial --raw /dev/stderr 2>>$S/stderr.log", 0, ""},
+      {"dev-fd", "printf 'line\\n' > $S/dev-fd.log", "$R --initial --raw /dev/fd/5 5>>$S/dev-fd.log", 0, ""},
+      {"proc-fd", "printf 'line\\n' > $S/proc-fd.log", "$R --initial --raw /proc/self/fd/5 5>>$S/proc-fd.log", 0, ""},
+      {"link-to-fd", "printf 'line\\n' > $S/link.log && ln -s /proc/self/fd/6 $S/fd-link",
+       "$R --initial --raw $S/fd-link 6>>$S/link.log", 0, ""},
+      {"at-offset", "printf 'line\\n' > $S/offset.log", "$R --initial --raw /dev/fd/5 5>$S/offset.log", 0, ""},
+      {"not-open", "", "$R --initial --raw /dev/fd/7", 1, "cannot write '/dev/fd/7': descriptor 7 is not open"},
+      {"read-only", "printf 'line\\n' > $S/read.log", "$R --initial --raw /dev/fd/5 5<$S/read.log", 1,
+       "cannot write '/dev/fd/5': descriptor 5 is open only for reading"},
+  };
+  auto report = run_script(dir, script_of(cases), false);
+  // The frame goes after the lines already there, as the shell's `>>`
+  // would put it, not over them.
+  for (const char* log : {"stderr.log", "dev-fd.log", "proc-fd.log", "link.log"}) {
+    const std::string text = read_text(dir / log);
+    EXPECT_EQ(text.size(), 5u + 1'228'800u) << log;
+    EXPECT_EQ(text.substr(0, 5), "line\n") << log;
+  }
+  EXPECT_EQ(read_text(dir / "offset.log").size(), 1'228'800u);
+  EXPECT_EQ(read_text(dir / "read.log"), "line\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "fd-link"));
+  expect_script_cases(dir, cases, report);
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// An entry that became something else while the frame was rendered (a
+// folder, a link, a FIFO, or a folder where a new file was to be) is not
+// what was examined: it is left as it is, with what it holds, the frame's
+// other file is left as before, and the run fails with one line that says
+// so and claims nothing written.
+TEST(RenderProgramOutputs, EntriesThatChangeKindDuringTheRenderAreLeftAsTheyAre) {
+  ScratchDir dir;
+  struct Change {
+    std::string key, before, change, kind, says;
+  };
+  const std::vector<Change> changes = {
+      {"folder", "printf old > $S/folder/changed", "rm $S/folder/changed && mkdir $S/folder/changed && printf in > $S/folder/changed/in",
+       "folder", "it became a folder while the output was made"},
+      {"link", "printf old > $S/link/changed", "rm $S/link/changed && ln -s elsewhere $S/link/changed", "link",
+       "it became a link while the output was made"},
+      {"fifo", "printf old > $S/fifo/changed", "rm $S/fifo/changed && mkfifo $S/fifo/changed", "fifo",
+       "it became a FIFO while the output was made"},
+      {"new", "", "mkdir $S/new/changed", "folder", "it became a folder while the output was made"},
+  };
+  std::vector<ScriptCase> cases;
+  for (const Change& c : changes) {
+    const std::string folder = "$S/" + c.key;
+    cases.push_back({c.key, "mkdir " + folder + " && printf 'old first' > " + folder + "/first.png\n" + c.before,
+                     "$R --initial --size 2048x2048 --out " + folder + "/first.png --raw " + folder + "/changed >$S/logs/" +
+                         c.key + ".out & pid=$!; await_temporary " + folder + " && " + c.change + "; wait $pid",
+                     1, c.says});
+  }
+  auto report = run_script(dir, kAwaitTemporary + script_of(cases), false);
+  expect_script_cases(dir, cases, report);
+  for (const Change& c : changes) {
+    EXPECT_EQ(kind_of(dir / (c.key + "/changed")), c.kind) << c.key;
+    EXPECT_TRUE(read_text(dir / (c.key + "/first.png")) == "old first") << c.key;
+    const std::string err = read_text(dir / ("logs/" + c.key + ".err"));
+    EXPECT_NE(err.find("; '" + (dir / (c.key + "/first.png")) + "' was left as before"), std::string::npos) << err;
+    EXPECT_EQ(read_text(dir / ("logs/" + c.key + ".out")), "") << c.key;
+  }
+  EXPECT_TRUE(read_text(dir / "folder/changed/in") == "in");
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// A replaced file keeps its extended attributes and its access list: a
+// file that denied one user still denies it.  Root replaces it, nobody
+// tries to read it.
+TEST(RenderProgramOutputs, ReplacedFilesKeepTheirAttributesAndAccessList) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to read the file back as nobody";
+  if (!installed("setfacl")) GTEST_SKIP() << "setfacl is not installed (tools/install-deps.sh installs acl)";
+  ScratchDir dir;
+  const std::string s = dir / "s.png";
+  std::ofstream(s) << "old";
+  ASSERT_EQ(::chmod(s.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(std::system(("setfacl -m u:nobody:--- " + s).c_str()), 0);
+  if (::setxattr(s.c_str(), "user.note", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes here: " << strerror(errno);
+  const RunResult run = run_render({"--initial", "--out", "s.png"}, dir.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(is_png(read_text(s)));
+  char note[16] = {};
+  EXPECT_EQ(::getxattr(s.c_str(), "user.note", note, sizeof note), 4);
+  EXPECT_STREQ(note, "kept");
+  EXPECT_EQ(std::system(("getfacl -cp " + s + " 2>/dev/null | grep -qx 'user:nobody:---'").c_str()), 0);
+  EXPECT_NE(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups cat " + s + " >/dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(state_of(s).mode, 0644u);
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// On a file system that cannot exchange names (bindfs, a FUSE file
+// system): a set of files is still put in place whole or not at all, the
+// old file kept under a second name until the set is complete; a file
+// whose attributes cannot be kept there is refused before rendering.
+TEST(RenderProgramOutputs, FileSystemsThatCannotExchangeNames) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to mount bindfs in a private mount namespace";
+  if (!installed("bindfs")) GTEST_SKIP() << "bindfs is not installed (tools/install-deps.sh installs it)";
+  if (!installed("setfacl")) GTEST_SKIP() << "setfacl is not installed (tools/install-deps.sh installs acl)";
+  if (::access("/dev/fuse", F_OK) != 0) GTEST_SKIP() << "FUSE is not available here (no /dev/fuse)";
+  ScratchDir dir;
+  for (const char* folder : {"src/sub", "mnt", "ro-src", "ro", "logs"}) std::filesystem::create_directories(dir.path() / folder);
+  const std::string setup =
+      kAwaitTemporary +
+      "set -u\n"
+      "bindfs $S/src $S/mnt 2>$S/logs/bindfs.err || { echo 'bindfs failed'; exit 0; }\n"
+      "bindfs -o xattr-ro $S/ro-src $S/ro 2>>$S/logs/bindfs.err || { echo 'bindfs failed'; exit 0; }\n"
+      "printf 'old a' > $S/src/a.png && printf 'old b' > $S/src/sub/b.raw\n"
+      "printf acl > $S/ro-src/acl.png && setfacl -m u:nobody:--- $S/ro-src/acl.png\n";
+  const std::vector<ScriptCase> cases = {
+      {"whole", "", "$R --initial --out $S/mnt/a.png --raw $S/mnt/sub/b.raw >/dev/null", 0, ""},
+      {"later-fails", "printf 'old a' > $S/src/a.png && printf 'old b' > $S/src/sub/b.raw",
+       "$R --initial --size 2048x2048 --out $S/mnt/a.png --raw $S/mnt/sub/b.raw & pid=$!; "
+       "await_temporary $S/src/sub && rm $S/src/sub/b.raw && mkdir $S/src/sub/b.raw; wait $pid",
+       1, "cannot write '$S/mnt/sub/b.raw': it became a folder while the output was made, so it was left as it is; "
+          "'$S/mnt/a.png' was left as before"},
+      {"attributes", "", "$R --initial --out $S/ro/acl.png", 1,
+       "cannot write '$S/ro/acl.png': its extended attributes (its access list among them) cannot be kept"},
+  };
+  auto report = run_script(dir, setup + script_of(cases) + "fusermount -u $S/mnt; fusermount -u $S/ro\n", true);
+  if (report.count("bindfs")) GTEST_SKIP() << "bindfs cannot mount here: " << read_text(dir / "logs/bindfs.err");
+  expect_script_cases(dir, cases, report);
+  EXPECT_TRUE(read_text(dir / "src/a.png") == "old a");
+  EXPECT_EQ(kind_of(dir / "src/sub/b.raw"), "folder");
+  EXPECT_TRUE(read_text(dir / "ro-src/acl.png") == "acl");
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
+// Folders made for an animation: an interrupt before the first frame
+// removes every one the run made, and two runs racing to make the same new
+// folders end with one writing and the other told so by the lock, never
+// "File exists".
+TEST(RenderProgramOutputs, MadeFoldersUnderInterruptsAndRaces) {
+  ScratchDir dir;
+  const Running running = start_render({"--frames", "3", "--size", "4096x4096", "--out-dir", "new/nested/anim"}, dir.path());
+  ASSERT_TRUE(wait_for([&] { return std::filesystem::exists(dir / "new/nested/anim"); }));
+  ::kill(running.pid, SIGINT);
+  const RunResult interrupted = finish_render(running);
+  EXPECT_EQ(interrupted.exit_code, 130);
+  EXPECT_TRUE(dir.entries().empty());
+
+  for (int round = 0; round < 4; ++round) {
+    const std::string out_dir = "race" + std::to_string(round) + "/a/b";
+    const Running first = start_render({"--frames", "4", "--size", "256x256", "--out-dir", out_dir}, dir.path());
+    const Running second = start_render({"--frames", "4", "--size", "256x256", "--out-dir", out_dir}, dir.path());
+    for (const RunResult& run : {finish_render(first), finish_render(second)}) {
+      if (run.exit_code == 0) continue;
+      EXPECT_EQ(run.exit_code, 1) << run.err;
+      EXPECT_NE(run.err.find("another run is writing an animation there"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / out_dir), {}), 4) << out_dir;
+  }
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
 }
 
 TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
