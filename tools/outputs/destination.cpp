@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 
 #include "tools/outputs/output_error.h"
@@ -113,11 +112,6 @@ Destination examine_walked(Destination d, WalkedName walked) {
 }
 
 }  // namespace
-
-std::string folder_of(const std::string& path) {
-  const std::string parent = std::filesystem::path(path).parent_path().string();
-  return parent.empty() ? "." : parent;
-}
 
 void require_writable_folder(const Folder& folder, const std::string& for_name) {
   if (::faccessat(folder.fd(), ".", W_OK | X_OK, AT_EACCESS) == 0) return;

@@ -60,9 +60,6 @@ Destination examine_destination_in(const std::shared_ptr<const Folder>& folder, 
 // Throws RepeatedOutputError when two destinations are one file or device.
 void refuse_repeated_destinations(const std::vector<Destination>& destinations);
 
-// The folder a path is in ("." for a bare name).
-std::string folder_of(const std::string& path);
-
 // Throws OutputError naming `for_name` and the folder when files cannot be
 // created in `folder` by the caller.
 void require_writable_folder(const Folder& folder, const std::string& for_name);
