@@ -30,7 +30,13 @@ TEST(Destination, KindsOfDestination) {
   std::filesystem::create_directories(dir.path() / "folder");
   std::filesystem::create_symlink(dir / "file", dir / "link-to-file");
   std::filesystem::create_symlink("folder/not-yet", dir / "dangling");
+  std::filesystem::create_symlink("folder", dir / "to-folder");
+  std::filesystem::create_symlink("../to-folder/..", dir / "folder/up");
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  // A descriptor the program was given (not close-on-exec), named as a file.
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  const std::string given = "/dev/fd/" + std::to_string(pipe_ends[1]);
 
   struct Case {
     std::string name;
@@ -44,13 +50,20 @@ TEST(Destination, KindsOfDestination) {
       {dir / "dangling", DestinationKind::new_file, dir / "folder/not-yet"},
       {dir / "fifo", DestinationKind::in_place, dir / "fifo"},
       {"-", DestinationKind::standard_output, "-"},
+      // Links in the middle of a name are followed part by part.
+      {dir / "to-folder/x.png", DestinationKind::new_file, dir / "folder/x.png"},
+      {dir / "folder/up/to-folder/y.png", DestinationKind::new_file, dir / "folder/y.png"},
+      {given, DestinationKind::in_place, given},
   };
   for (const Case& c : cases) {
     const Destination d = examine_destination(c.name);
     EXPECT_EQ(d.kind, c.kind) << c.name;
     EXPECT_EQ(d.path, c.path) << c.name;
   }
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"dangling", "fifo", "file", "folder", "link-to-file"}));
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"dangling", "fifo", "file", "folder", "link-to-file", "to-folder"}));
 }
 
 // Each refusal is one line that names the destination and says why, and

@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -122,6 +123,42 @@ TEST(OutputSet, FailedLaterReplacementLeavesTheEarlierOnesAsTheyWere) {
     EXPECT_EQ(std::filesystem::exists(dir / "sub/b.raw"), b_exists);
   }
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.png", "sub"}));
+}
+
+// Only what was examined is replaced: an entry that became a folder, a link
+// or a FIFO after the set was prepared is left as it is, and so is the
+// set's other file, already put in place and then put back.
+TEST(OutputSet, EntryThatChangedKindIsLeftAsItIs) {
+  struct Case {
+    std::string what;
+    std::function<void(const std::string&)> change;
+  };
+  const Case cases[] = {
+      {"a folder", [](const std::string& p) { std::filesystem::create_directories(p + "/inside"); }},
+      {"a link", [](const std::string& p) { std::filesystem::create_symlink("elsewhere", p); }},
+      {"a FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
+  };
+  for (const Case& c : cases) {
+    for (const bool existed : {true, false}) {
+      ScratchDir dir;
+      std::ofstream(dir / "first.png") << "old";
+      if (existed) std::ofstream(dir / "changed") << "old";
+      try {
+        OutputSet set({dir / "first.png", dir / "changed"});
+        std::filesystem::remove(dir / "changed");
+        c.change(dir / "changed");
+        set.write_all({{1}, {2}});
+        ADD_FAILURE() << c.what;
+      } catch (const OutputError& e) {
+        EXPECT_NE(std::string(e.what()).find("it became " + c.what), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("'" + (dir / "first.png") + "' was left as before"), std::string::npos)
+            << e.what();
+      }
+      EXPECT_EQ(read_bytes(dir / "first.png"), Bytes({'o', 'l', 'd'})) << c.what;
+      EXPECT_NE(std::filesystem::symlink_status(dir / "changed").type(), std::filesystem::file_type::regular);
+      EXPECT_TRUE(hidden_entries(dir).empty()) << c.what;
+    }
+  }
 }
 
 TEST(OutputSet, UnwrittenSetLeavesNoTemporary) {

@@ -105,6 +105,18 @@ std::string link_target(int folder_fd, const std::string& name, const std::strin
   return target;
 }
 
+// The path of the folder `part` of the folder at `text`.  The walk has
+// followed every link before it, so each part of `text` is a real folder
+// and ".." can be taken off lexically.
+std::string descended(const std::string& text, const std::string& part) {
+  if (part == ".") return text.empty() ? part : text;
+  const std::size_t slash = text.find_last_of('/');
+  const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
+  if (part != ".." || last.empty() || last == "." || last == "..") return joined_path(text, part);
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : text.substr(0, slash);
+}
+
 }  // namespace
 
 std::string joined_path(const std::string& folder_text, const std::string& leaf) {
@@ -169,7 +181,7 @@ WalkedName walk_name(int start_fd, const std::string& start_text, const std::str
           return {std::move(at), text, part.name, part.via_link, n};
         }
         at = open_path_handle(at.get(), part.name.c_str(), 0, what_failed);
-        text = joined_path(text, part.name);
+        text = descended(text, part.name);
         continue;
       }
       if (++links > kMostLinks) fail_with_errno(what_failed, ELOOP);
@@ -186,7 +198,7 @@ WalkedName walk_name(int start_fd, const std::string& start_text, const std::str
     if (last) return {std::move(at), text, part.name, part.via_link, -1};
     if (!S_ISDIR(info.st_mode)) fail(what_failed, in_quotes(joined_path(text, part.name)) + " is not a folder", ENOTDIR);
     at = open_path_handle(at.get(), part.name.c_str(), O_NOFOLLOW, what_failed);
-    text = joined_path(text, part.name);
+    text = descended(text, part.name);
   }
 }
 
