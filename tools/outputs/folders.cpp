@@ -111,6 +111,12 @@ MadeFolders::~MadeFolders() { remove_made(); }
 FolderLock::FolderLock(MadeFolders& folders, const std::string& what_for)
     : fd_(::openat(folders.folder()->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
   const std::string& path = folders.folder()->path();
+  if (!fd_ && errno == EACCES) {
+    // A lock is taken on an open folder, and only a readable one opens.
+    throw OutputError("cannot lock the folder " + in_quotes(path) + ": it is not readable to you (" +
+                          std::strerror(EACCES) + "), and one run at a time is let write " + what_for + " there",
+                      EACCES);
+  }
   if (!fd_) throw OutputError("cannot write into the folder " + in_quotes(path) + ": " + std::strerror(errno), errno);
   if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;
