@@ -2,6 +2,7 @@
 
 #include <attr/error_context.h>
 #include <attr/libattr.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstring>
@@ -31,6 +32,16 @@ int is_copied(const char* name, error_context* context) {
 }  // namespace
 
 void copy_extended_attributes(int from_fd, int to_fd, const std::string& for_name) {
+  // A new file takes its folder's default access list; the file it
+  // replaces may have had none, and then neither has the replacement (the
+  // old file's own list, if any, is copied below).
+  constexpr const char* kAccessList = "system.posix_acl_access";
+  if (::fgetxattr(to_fd, kAccessList, nullptr, 0) >= 0 && ::fremovexattr(to_fd, kAccessList) != 0) {
+    const int error = errno;
+    throw OutputError("cannot write " + in_quotes(for_name) + ": the access list its folder gives new files cannot be "
+                          "taken off (" + std::strerror(error) + "), so it was left as it was",
+                      error);
+  }
   FirstError first{{note_error, nullptr, nullptr}, 0};
   errno = 0;
   if (attr_copy_fd(for_name.c_str(), from_fd, for_name.c_str(), to_fd, is_copied, &first.context) == 0) return;

@@ -1127,8 +1127,17 @@ TEST(RenderProgramOutputs, ReplacedFilesKeepTheirAttributesAndAccessList) {
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(std::system(("setfacl -m u:nobody:--- " + s).c_str()), 0);
   if (::setxattr(s.c_str(), "user.note", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes here: " << strerror(errno);
-  const RunResult run = run_render({"--initial", "--out", "s.png"}, dir.path());
+  // A folder whose default access list lets nobody write new files: a
+  // private file without a list of its own is replaced by one without.
+  std::filesystem::create_directories(dir.path() / "defaults");
+  ASSERT_EQ(std::system(("setfacl -d -m u:nobody:rw " + (dir / "defaults")).c_str()), 0);
+  std::ofstream(dir / "defaults/p.png") << "old";
+  ASSERT_EQ(std::system(("setfacl -b " + (dir / "defaults/p.png") + " && chmod 600 " + (dir / "defaults/p.png")).c_str()), 0);
+  const RunResult run = run_render({"--initial", "--out", "s.png", "--raw", "defaults/p.png"}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(read_text(dir / "defaults/p.png").size(), 1'228'800u);
+  EXPECT_EQ(state_of(dir / "defaults/p.png").mode, 0600u);
+  EXPECT_NE(std::system(("getfacl -cp " + (dir / "defaults/p.png") + " 2>/dev/null | grep -q nobody").c_str()), 0);
   EXPECT_TRUE(is_png(read_text(s)));
   char note[16] = {};
   EXPECT_EQ(::getxattr(s.c_str(), "user.note", note, sizeof note), 4);
