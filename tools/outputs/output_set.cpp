@@ -117,8 +117,8 @@ Placed put_one_without_exchange(PendingFile& file, bool last) {
   Temporary& t = file.temporary();
   const Destination& d = file.destination();
   const int folder = t.folder().fd();
-  struct stat old {};
-  if (::fstatat(folder, d.leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+  struct stat existing {};
+  if (::fstatat(folder, d.leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) throw_write_failure(d.name, errno);
     if (::renameat(folder, t.name().c_str(), folder, d.leaf.c_str()) != 0) throw_write_failure(d.name, errno);
     return {Step::created, ""};
@@ -168,9 +168,13 @@ Placed put_one(PendingFile& file, bool last) {
       // back.
       try {
         require_still_a_file(folder, t.name(), d);
-      } catch (...) {
-        ::renameat2(folder, t.name().c_str(), folder, d.leaf.c_str(), RENAME_EXCHANGE);
-        throw;
+      } catch (const OutputError&) {
+        if (::renameat2(folder, t.name().c_str(), folder, d.leaf.c_str(), RENAME_EXCHANGE) == 0) throw;
+        const int error = errno;
+        throw OutputError("cannot write " + in_quotes(d.name) + ": what took its place while the output was made "
+                              "could not be put back (" + std::strerror(error) + ") and is now " +
+                              in_quotes(joined_path(t.folder().path(), t.name())),
+                          error);
       }
       return {Step::exchanged, t.name()};
     }
