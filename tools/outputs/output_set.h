@@ -4,11 +4,15 @@
 // The destinations are examined and the temporaries of the files made
 // before anything is rendered, so that a bad destination costs nothing.
 // Then every temporary is written and synced, the outputs written in place
-// (devices, FIFOs, standard output) are written, and last the files are put
-// in place together: each new file is exchanged with the old one, which is
-// kept under the temporary's name until every exchange has succeeded and is
-// then removed.  A failed exchange puts the earlier ones back, so the
-// destinations are left as they were.
+// (devices, FIFOs, standard output, descriptors) are written, and last the
+// files are put in place together: each new file is exchanged with the old
+// one, which is kept under the temporary's name until every exchange has
+// succeeded and is then removed.  Where the file system cannot exchange
+// names, the old file is kept under a second name (a hard link) instead.
+// A failure puts the earlier ones back, so the destinations are left as
+// they were, and the message says so of each.  Only a regular file, what
+// was examined, is replaced: an entry that became a folder, a link or a
+// device meanwhile is left as it is.
 #pragma once
 
 #include <cstdint>
