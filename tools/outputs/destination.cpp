@@ -57,6 +57,11 @@ Destination examine_descriptor(Destination d, int n) {
   struct stat info {};
   if (::fstat(n, &info) != 0) fail_with_errno(d.name, errno);
   if (S_ISDIR(info.st_mode)) fail(d.name, "it is a folder, not a file", EISDIR);
+  if (!standard_output_was_closed() && is_our_standard_output(info)) {
+    // `5>&1`: the frame goes to standard output, and the report elsewhere.
+    d.kind = DestinationKind::standard_output;
+    return d;
+  }
   UniqueFd copy(::fcntl(n, F_DUPFD_CLOEXEC, 3));
   if (!copy) fail_with_errno(d.name, errno);
   d.kind = DestinationKind::in_place;
