@@ -5,8 +5,8 @@
 // for any step that must not be cut in two (a temporary being created and
 // remembered, a set of files being put in place and reported), then stops
 // and reaps the child processes the run started, removes every temporary it
-// still holds, and ends the program with 128 + the signal's number (130,
-// 143, 129).  A run therefore either completes all of a step's outputs and
+// still holds and every folder it made that is still empty, and ends the
+// program with 128 + the signal's number (130, 143, 129).  A run therefore either completes all of a step's outputs and
 // says so, or replaces none of them.
 //
 // SIGPIPE and SIGXFSZ are ignored instead: the write that caused them fails
