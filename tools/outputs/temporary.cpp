@@ -37,7 +37,12 @@ std::string random_letters() {
 
 }  // namespace
 
-std::string unpredictable_hidden_name() { return "." + random_letters() + ".tmp"; }
+std::string unpredictable_hidden_name() {
+  std::string name(1, '.');
+  name += random_letters();
+  name += ".tmp";
+  return name;
+}
 
 void throw_write_failure(const std::string& name, int error) {
   throw OutputError("cannot write '" + name + "': " + std::strerror(error), error);
