@@ -637,6 +637,19 @@ std::string with_scratch(std::string text, const ScratchDir& dir) {
   return text;
 }
 
+// Shell text that waits (at most 10 s) for a temporary of the program's in
+// folder $1: the destinations were examined and the frame is being
+// rendered.
+const std::string kAwaitTemporary =
+    "await_temporary() {\n"
+    "  i=0\n"
+    "  while [ $i -lt 2000 ]; do\n"
+    "    for f in \"$1\"/.*.tmp; do [ -e \"$f\" ] && return 0; done\n"
+    "    i=$((i + 1)); sleep 0.005\n"
+    "  done\n"
+    "  return 1\n"
+    "}\n";
+
 // As root, in a private mount namespace: device nodes of our own (a null
 // and a full one, and a standard-output link) in a tmpfs, a tiny tmpfs for
 // a full disk, and a read-only bind mount.  The script reports each run's
@@ -648,7 +661,7 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
     GTEST_SKIP() << "unshare -m is not available here (no private mount namespace): " << read_text(dir / "unshare.err");
   }
   std::filesystem::remove(dir / "unshare.err");
-  for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs", "flags"}) {
+  for (const char* folder : {"dev", "tiny", "ro", "ro-source", "logs", "flags", "swap"}) {
     std::filesystem::create_directories(dir.path() / folder);
   }
   const bool have_ffmpeg = installed("ffmpeg").has_value();
@@ -675,6 +688,7 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
       {"no-terminal", "--raw $S/dev/tty", 1, "cannot write '$S/dev/tty': No such device or address"},
   };
   std::string script =
+      kAwaitTemporary +
       "set -u\n"
       "mount -t tmpfs -o size=1m tmpfs $S/dev\n"
       "mknod -m 666 $S/dev/null c 1 3 && mknod -m 666 $S/dev/full c 1 7\n"
@@ -706,6 +720,12 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
               ".err; echo \"" + c.key + " $?\"\n";
   }
   script +=
+      // A device node put where a file was, while the frame is rendered, is
+      // left as it is: only what was examined is replaced.
+      "mount -t tmpfs -o size=64m tmpfs $S/swap && printf old > $S/swap/first.png && printf old > $S/swap/f.raw\n"
+      "$R --initial --size 2048x2048 --out $S/swap/first.png --raw $S/swap/f.raw >/dev/null 2>$S/logs/swap.err & pid=$!\n"
+      "await_temporary $S/swap && rm $S/swap/f.raw && mknod -m 666 $S/swap/f.raw c 1 3; wait $pid; echo \"swap $?\"\n"
+      "echo \"swapped $(stat -c %F $S/swap/f.raw) $(cat $S/swap/first.png) $(ls -A $S/swap | tr '\\n' ' ')\"\n"
       "echo \"dev $(ls -A $S/dev | tr '\\n' ' ')\"\n"
       "echo \"kinds $(stat -c %F $S/dev/null $S/dev/full | tr '\\n' ',') $(stat -c %F $S/dev/stdout)\"\n"
       "echo \"tiny $(ls -A $S/tiny | tr '\\n' ' ')\"\n"
@@ -727,6 +747,10 @@ TEST(RenderProgram, DevicesFullDisksAndReadOnlyFoldersAsRoot) {
   // on the full disk or the read-only folder, and the run that failed on a
   // device wrote none of its other outputs.
   EXPECT_EQ(report["dev"], "full null stdout tty ");
+  EXPECT_EQ(report["swap"], "1");
+  EXPECT_EQ(report["swapped"], "character special file old f.raw first.png ");
+  EXPECT_NE(read_text(dir / "logs/swap.err").find("it became a device while the output was made"), std::string::npos)
+      << read_text(dir / "logs/swap.err");
   EXPECT_TRUE(read_text(dir / "keep/a.png") == "old");
   EXPECT_FALSE(std::filesystem::exists(dir / "new"));
   if (report.count("flags")) {
@@ -963,19 +987,6 @@ TEST(RenderProgramOutputs, FoldersSocketsAndClosedStandardOutput) {
   }
   ::close(sock);
 }
-
-// Shell text that waits (at most 10 s) for a temporary of the program's in
-// folder $1: the destinations were examined and the frame is being
-// rendered.
-const std::string kAwaitTemporary =
-    "await_temporary() {\n"
-    "  i=0\n"
-    "  while [ $i -lt 2000 ]; do\n"
-    "    for f in \"$1\"/.*.tmp; do [ -e \"$f\" ] && return 0; done\n"
-    "    i=$((i + 1)); sleep 0.005\n"
-    "  done\n"
-    "  return 1\n"
-    "}\n";
 
 std::string kind_of(const std::string& path) {
   struct stat info {};
