@@ -147,7 +147,7 @@ void encode_video(const FramesFolder& out_dir, int frames, float rate, VideoDest
     throw OutputError("cannot write '" + name + "': " + e.what(), e.error_number());
   }
 
-  const std::string frames_note = "; the frames are in '" + out_dir->path() + "'";
+  const std::string frames_note = "; the frames are in " + outputs::in_quotes(out_dir->path());
   if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
     throw OutputError("cannot write '" + name + "': ffmpeg failed (" + outputs::describe_wait_status(status) + ")" +
                       frames_note);
