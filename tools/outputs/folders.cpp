@@ -16,7 +16,7 @@ namespace outputs {
 namespace {
 
 [[noreturn]] void cannot_make(const std::string& path, const std::string& reason, int error) {
-  throw OutputError("cannot create the folder '" + path + "': " + reason, error);
+  throw OutputError("cannot create the folder " + in_quotes(path) + ": " + reason, error);
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ MadeFolders::MadeFolders(const std::string& path) {
   if (made_.empty()) {
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
       const int error = errno;
-      throw OutputError("cannot write into the folder '" + path + "': " + std::strerror(error), error);
+      throw OutputError("cannot write into the folder " + in_quotes(path) + ": " + std::strerror(error), error);
     }
   }
 }
@@ -77,15 +77,15 @@ MadeFolders::~MadeFolders() {
 
 FolderLock::FolderLock(const std::string& path, const std::string& what_for)
     : fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (!fd_) throw OutputError("cannot write into the folder '" + path + "': " + std::strerror(errno), errno);
+  if (!fd_) throw OutputError("cannot write into the folder " + in_quotes(path) + ": " + std::strerror(errno), errno);
   if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;
   if (error == EWOULDBLOCK) {
-    throw OutputError("cannot write into the folder '" + path + "': another run is writing " + what_for +
+    throw OutputError("cannot write into the folder " + in_quotes(path) + ": another run is writing " + what_for +
                           " there; wait for it to end or choose another folder",
                       error);
   }
-  throw OutputError("cannot lock the folder '" + path + "': " + std::strerror(error), error);
+  throw OutputError("cannot lock the folder " + in_quotes(path) + ": " + std::strerror(error), error);
 }
 
 }  // namespace outputs

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <vector>
@@ -45,17 +46,31 @@ sigset_t interrupt_set() {
   return set;
 }
 
-[[noreturn]] void clean_up_and_exit(int signo) {
-  Registry& r = registry();
+// Stops every child and removes every temporary still remembered, and
+// forgets them; the caller holds the registry's lock.
+void clean_up(Registry& r) {
   // Children first, so that none is still writing into a temporary when it
   // is removed.
-  for (pid_t pid : r.children) {
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+  for (pid_t pid : r.children) stop_process_group(pid);
+  r.children.clear();
+  for (const auto& [slot, t] : r.temporaries) {
+    ::unlinkat(t.folder_fd, t.name.c_str(), 0);
+    ::close(t.folder_fd);
   }
-  for (const auto& [slot, t] : r.temporaries) ::unlinkat(t.folder_fd, t.name.c_str(), 0);
+  r.temporaries.clear();
+}
+
+[[noreturn]] void clean_up_and_exit(int signo) {
+  clean_up(registry());
   ::_exit(128 + signo);
+}
+
+// A program that ends through exit() with steps under way (the host
+// layer's failed checks end it so, from wherever they are) leaves nothing
+// of its own either.
+void clean_up_at_exit() {
+  std::lock_guard held(registry().lock);
+  clean_up(registry());
 }
 
 void receive_interrupts() {
@@ -82,13 +97,18 @@ void start_interrupt_thread() {
   const sigset_t set = interrupt_set();
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(receive_interrupts).detach();
+  std::atexit(clean_up_at_exit);
 }
 
 int remember_temporary(int folder_fd, const std::string& name) {
   Registry& r = registry();
   std::lock_guard held(r.lock);
+  // Without a descriptor of its own the cleanup could not find the folder:
+  // the caller is told, and removes the temporary itself.
+  const int kept_folder_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3);
+  if (kept_folder_fd < 0) return -1;
   const int slot = r.next_slot++;
-  r.temporaries.emplace(slot, Temporary{::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3), name});
+  r.temporaries.emplace(slot, Temporary{kept_folder_fd, name});
   return slot;
 }
 
@@ -99,6 +119,18 @@ void forget_temporary(int slot) {
   if (it == r.temporaries.end()) return;
   ::close(it->second.folder_fd);
   r.temporaries.erase(it);
+}
+
+int stop_process_group(pid_t leader) {
+  ::kill(-leader, SIGKILL);
+  int status = 0;
+  while (::waitpid(leader, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The rest of the group: the leader's own children, ours now that it is
+  // gone (we adopt orphans), until none is left.
+  while (::waitpid(-leader, nullptr, 0) >= 0 || errno == EINTR) {
+  }
+  return status;
 }
 
 void remember_child(pid_t pid) {

@@ -1,14 +1,18 @@
 #include "tools/render/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
 #include "gpu/backend_controls.h"
+#include "tools/outputs/output_error.h"
 #include "tools/render/frame_size.h"
 
 namespace render_tool {
 namespace {
+
+using outputs::in_quotes;
 
 constexpr int kMaxFrames = 1'000'000;
 constexpr int kMaxThreads = 1024;
@@ -26,7 +30,7 @@ CLI::Validator reworded(const CLI::Validator& check, const std::string& what) {
   return CLI::Validator(
       [check, what](std::string& text) -> std::string {
         std::string copy = text;
-        return check(copy).empty() ? std::string() : "'" + text + "' " + what;
+        return check(copy).empty() ? std::string() : in_quotes(text) + " " + what;
       },
       "");
 }
@@ -42,6 +46,25 @@ CLI::Validator in_range(double low, double high) {
                   "is out of range (must be from " + number_text(low) + " to " + number_text(high) + ")");
 }
 
+// A whole number in decimal, leading zeros and all ("010" is ten), and
+// nothing else: the parser would read "010" as octal and "0x10" as
+// hexadecimal.  Passed on without its leading zeros, so that the parser's
+// conversion reads it as decimal too.
+CLI::Validator decimal_whole_number() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+        const std::string_view digits = std::string_view(text).substr(sign);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+          return in_quotes(text) + " is not a whole number in decimal";
+        }
+        const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+        text = std::string(text.substr(0, sign == 1 && text[0] == '-' ? 1 : 0)) + std::string(digits.substr(first));
+        return {};
+      },
+      "");
+}
+
 CLI::Validator whole_number_in(int low, int high) {
   return reworded(CLI::Range(low, high), "is out of range (must be from " + std::to_string(low) + " to " +
                                              std::to_string(high) + ")");
@@ -54,13 +77,13 @@ CLI::Validator usable_in_single_precision() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
         double value = 0.0;
-        if (!CLI::detail::lexical_cast(text, value)) return "'" + text + "' is not a number";
-        if (!std::isfinite(value)) return "'" + text + "' is not a finite number";
+        if (!CLI::detail::lexical_cast(text, value)) return in_quotes(text) + " is not a number";
+        if (!std::isfinite(value)) return in_quotes(text) + " is not a finite number";
         const float single = static_cast<float>(value);
-        if (std::isinf(single)) return "'" + text + "' is too large: it becomes infinite in single precision";
-        if (value != 0.0 && single == 0.0f) return "'" + text + "' is too small: it becomes 0 in single precision";
+        if (std::isinf(single)) return in_quotes(text) + " is too large: it becomes infinite in single precision";
+        if (value != 0.0 && single == 0.0f) return in_quotes(text) + " is too small: it becomes 0 in single precision";
         if (std::fpclassify(single) == FP_SUBNORMAL) {
-          return "'" + text + "' is too small: it is subnormal in single precision";
+          return in_quotes(text) + " is too small: it is subnormal in single precision";
         }
         return {};
       },
@@ -227,7 +250,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* frames = app.add_option("--frames", o.frames, "render N frames of the animation")
                             ->type_name("N")
-                            ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
+                            ->transform(decimal_whole_number())
                             ->check(whole_number_in(1, kMaxFrames))
                             ->group(anim);
   CLI::Option* rate =
@@ -262,7 +285,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* threads = app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
       ->type_name("N")
-      ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
+      ->transform(decimal_whole_number())
       ->check(whole_number_in(1, kMaxThreads))
       ->group(backend);
   CLI::Option* kernel = app.add_option("--kernel", o.kernel, joined(kernel_names(true), ", "))
