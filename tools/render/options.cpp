@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 #include "gpu/backend_controls.h"
@@ -46,28 +47,32 @@ CLI::Validator in_range(double low, double high) {
                   "is out of range (must be from " + number_text(low) + " to " + number_text(high) + ")");
 }
 
-// A whole number in decimal, leading zeros and all ("010" is ten), and
-// nothing else: the parser would read "010" as octal and "0x10" as
-// hexadecimal.  Passed on without its leading zeros, so that the parser's
-// conversion reads it as decimal too.
-CLI::Validator decimal_whole_number() {
+// A whole number in decimal from `low` to `high`, leading zeros and all
+// ("010" is ten), and nothing else: the parser alone would read "010" as
+// octal and "0x10" as hexadecimal.  Passed on without its leading zeros,
+// so that the parser's conversion reads it as decimal too.
+CLI::Validator decimal_whole_number_in(int low, int high) {
   return CLI::Validator(
-      [](std::string& text) -> std::string {
-        const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-        const std::string_view digits = std::string_view(text).substr(sign);
+      [low, high](std::string& text) -> std::string {
+        const bool negative = !text.empty() && text[0] == '-';
+        std::string_view digits(text);
+        if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
           return in_quotes(text) + " is not a whole number in decimal";
         }
-        const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
-        text = std::string(text.substr(0, sign == 1 && text[0] == '-' ? 1 : 0)) + std::string(digits.substr(first));
+        digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+        // More digits than any value in range has is out of range whatever
+        // they say.
+        long long value = digits.size() > 12 ? std::numeric_limits<long long>::max() : std::stoll(std::string(digits));
+        if (negative) value = -value;
+        if (value < low || value > high) {
+          return in_quotes(text) + " is out of range (must be from " + std::to_string(low) + " to " +
+                 std::to_string(high) + ")";
+        }
+        text = std::to_string(value);
         return {};
       },
       "");
-}
-
-CLI::Validator whole_number_in(int low, int high) {
-  return reworded(CLI::Range(low, high), "is out of range (must be from " + std::to_string(low) + " to " +
-                                             std::to_string(high) + ")");
 }
 
 // The kernel computes in single precision: a value that is a fine double
@@ -79,6 +84,10 @@ CLI::Validator usable_in_single_precision() {
         double value = 0.0;
         if (!CLI::detail::lexical_cast(text, value)) return in_quotes(text) + " is not a number";
         if (!std::isfinite(value)) return in_quotes(text) + " is not a finite number";
+        // The parser would also read hexadecimal ("0x10", "0x1p3").
+        if (text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+          return in_quotes(text) + " is not a number in decimal";
+        }
         const float single = static_cast<float>(value);
         if (std::isinf(single)) return in_quotes(text) + " is too large: it becomes infinite in single precision";
         if (value != 0.0 && single == 0.0f) return in_quotes(text) + " is too small: it becomes 0 in single precision";
@@ -250,8 +259,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* frames = app.add_option("--frames", o.frames, "render N frames of the animation")
                             ->type_name("N")
-                            ->transform(decimal_whole_number())
-                            ->check(whole_number_in(1, kMaxFrames))
+                            ->transform(decimal_whole_number_in(1, kMaxFrames))
                             ->group(anim);
   CLI::Option* rate =
       app.add_option("--rate", o.rate,
@@ -285,8 +293,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* threads = app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
       ->type_name("N")
-      ->transform(decimal_whole_number())
-      ->check(whole_number_in(1, kMaxThreads))
+      ->transform(decimal_whole_number_in(1, kMaxThreads))
       ->group(backend);
   CLI::Option* kernel = app.add_option("--kernel", o.kernel, joined(kernel_names(true), ", "))
       ->type_name(joined(kernel_names(), "|"))
