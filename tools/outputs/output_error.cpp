@@ -133,4 +133,16 @@ std::string quoted_if_needed(const std::string& text) {
   return plain ? text : in_quotes(text);
 }
 
+std::string terminal_safe(const std::string& text) {
+  std::string out;
+  for_each_piece(text, [&](const Piece& p) {
+    if (p.printable) {
+      out.append(text, p.at, p.length);
+    } else {
+      for (std::size_t i = 0; i < p.length; ++i) out += escaped(static_cast<unsigned char>(text[p.at + i]));
+    }
+  });
+  return out;
+}
+
 }  // namespace outputs

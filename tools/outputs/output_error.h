@@ -20,6 +20,12 @@ std::string in_quotes(const std::string& text);
 // characters beyond ASCII and - . / _ : , + = @ % ^ is shown as it is.
 std::string quoted_if_needed(const std::string& text);
 
+// A whole message made safe for a terminal, for text that may hold a name
+// that nothing quoted (a parser's or the C++ library's message): control
+// characters and bytes that are not UTF-8 become escapes (\n, \033, \377);
+// everything else, quoted names included, is left as it is.
+std::string terminal_safe(const std::string& text);
+
 class OutputError : public std::runtime_error {
  public:
   explicit OutputError(const std::string& message, int error_number = 0)

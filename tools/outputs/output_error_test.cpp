@@ -65,5 +65,12 @@ TEST(QuotedNames, AreSafeOnATerminalAndReadBackAsTheSameName) {
   }
 }
 
+// A whole message keeps its text and quoted names, and loses only what a
+// terminal would act on.
+TEST(QuotedNames, MessagesAreMadeSafeWhole) {
+  EXPECT_EQ(terminal_safe("cannot write 'a'$'\\n''b': No space"), "cannot write 'a'$'\\n''b': No space");
+  EXPECT_EQ(terminal_safe("unexpected: \x1b[2Jx\xff\xc3\xa9\n"), "unexpected: \\033[2Jx\\377\xc3\xa9\\n");
+}
+
 }  // namespace
 }  // namespace outputs

@@ -49,7 +49,7 @@ constexpr int kExitReaderGone = 128 + SIGPIPE;
 constexpr const char* kProgramName = VELMORA_RENDER_NAME;
 
 void print_error(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
+  std::fprintf(stderr, "%s: %s\n", kProgramName, outputs::terminal_safe(message).c_str());
 }
 
 // An output's name as reports show it: "-" is standard output, and any
@@ -239,7 +239,9 @@ int finish_standard_output(int status) {
 int run(int argc, char** argv) {
   const ParseOutcome parsed = parse_render_options(std::vector<std::string>(argv + 1, argv + argc), kProgramName);
   if (!parsed.options) {
-    std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", parsed.text.c_str());
+    // A mistake may quote what was typed, control characters and all.
+    const std::string text = parsed.text_is_error ? outputs::terminal_safe(parsed.text) : parsed.text;
+    std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", text.c_str());
     return parsed.exit_code;
   }
   const RenderOptions& o = *parsed.options;

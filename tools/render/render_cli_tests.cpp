@@ -945,6 +945,7 @@ TEST(RenderProgramOutputs, NamesAreShownSafely) {
        "wrote 1 frame to 't'$'\\033'']0;x'$'\\a' (frame_0000.png)\n"},
       {{"--initial", "--out", "gone\x1b[2J/a.png"}, 1, "velmora-render: cannot write 'gone'$'\\033''[2J/a.png': "},
       {{"--frames", "1", "--out-dir", "file\rforged"}, 1, "velmora-render: "},
+      {{"--initial", "stray\x1b[2J"}, 2, "velmora-render: "},
   };
   std::ofstream(dir / "file\rforged") << "a file, not a folder";
   for (const Case& c : cases) {
