@@ -198,8 +198,9 @@ const char* kFooter =
     "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
     "twice), 1 when an output cannot be written (standard output included) or a\n"
     "verified frame differs from the reference, 128 + the signal's number when\n"
-    "interrupted, and 141, with nothing said, when standard output is a pipe\n"
-    "whose reader has gone.";
+    "interrupted, and 141 when standard output is a pipe whose reader has gone\n"
+    "(with one line naming any file that was written all the same).  Whole\n"
+    "numbers are read in decimal: --frames 010 is 10.";
 
 ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
