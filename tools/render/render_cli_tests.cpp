@@ -31,6 +31,7 @@
 #include "tools/render/frame_size.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/frame_renderer.h"
+#include "tools/outputs/output_error.h"
 #include "tools/outputs/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 #include "tools/render/mp4_video.h"
@@ -556,8 +557,9 @@ TEST(RenderProgram, RealFfmpegMakesAWholeVideoWhateverTheNames) {
     if (!c.folder_to_make.empty()) std::filesystem::create_directories(dir.path() / c.folder_to_make);
     const RunResult run = run_render({"--frames", "3", "--out-dir", c.out_dir, "--video", c.video}, dir.path());
     ASSERT_EQ(run.exit_code, 0) << c.video << ": " << run.err;
-    EXPECT_EQ(run.out, "wrote 3 frames to " + c.out_dir + " (frame_0000.png ... frame_0002.png)\nwrote " + c.video +
-                           "\n");
+    // A name a shell would split or read otherwise is quoted in the report.
+    EXPECT_EQ(run.out, "wrote 3 frames to " + outputs::quoted_if_needed(c.out_dir) +
+                           " (frame_0000.png ... frame_0002.png)\nwrote " + outputs::quoted_if_needed(c.video) + "\n");
     EXPECT_EQ(video_frames(dir / c.video), 3u) << c.video;
     EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << c.video;
     if (ffprobe) {
