@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -220,7 +220,7 @@ int reader_gone() {
   if (!outputs_in_place.empty()) {
     std::string written;
     for (const std::string& name : outputs_in_place) written += (written.empty() ? "" : ", ") + name;
-    print_error("standard output's reader has gone, so the report was lost; written and in place: " + written);
+    print_error("standard output's reader has gone; written and in place all the same: " + written);
   }
   return kExitReaderGone;
 }

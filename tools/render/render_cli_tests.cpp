@@ -902,11 +902,12 @@ TEST(RenderProgramOutputs, ClosedPipesAndFileSizeLimits) {
 // durability is not confirmed).  A video on standard output is named so.
 TEST(RenderProgramOutputs, ReportsSayWhatIsInPlace) {
   ScratchDir dir;
+  const std::string bin = write_fake_ffmpeg(dir);
   const std::vector<ScriptCase> cases = {
       // The reader has gone before the program starts.
       {"reader-gone", "printf old > $S/a.png",
        "bash -c '(sleep 0.5; \"$R\" --initial --size 8x8 --out \"$S/a.png\") | true; exit ${PIPESTATUS[0]}'", 141,
-       "velmora-render: standard output's reader has gone, so the report was lost; written and in place: $S/a.png"},
+       "velmora-render: standard output's reader has gone; written and in place all the same: $S/a.png"},
       {"sync-fails", "printf old > $S/b.png; printf old > $S/b.raw",
        "LD_PRELOAD='" VELMORA_FAILING_FOLDER_SYNC "' $R --initial --size 8x8 --out $S/b.png --raw $S/b.raw", 1,
        "velmora-render: wrote '$S/b.png' and '$S/b.raw', which are in place, but cannot confirm that they would "
@@ -919,11 +920,27 @@ TEST(RenderProgramOutputs, ReportsSayWhatIsInPlace) {
   EXPECT_EQ(read_raw(dir / "b.raw"), host_trace(initial_scene(), FrameSize{8, 8}));
   EXPECT_TRUE(hidden_files_under(dir.path()).empty());
 
-  const std::string bin = write_fake_ffmpeg(dir);
-  const RunResult video = run_render({"--frames", "2", "--size", "8x8", "--out-dir", "anim", "--video", "-"},
+  // The video was going to the pipe: none is written, and the frames stay
+  // (reported on standard error, as they were, and named again).
+  const std::vector<ScriptCase> video_cases = {
+      {"video-reader-gone", "",
+       "PATH=\"$S/bin:$PATH\" bash -c '(sleep 0.5; \"$R\" --frames 2 --size 8x8 --out-dir \"$S/anim\" --video -) "
+       "| true; exit ${PIPESTATUS[0]}'",
+       141, ""}};
+  report = run_script(dir, script_of(video_cases), false);
+  EXPECT_EQ(report["video-reader-gone"], "141");
+  EXPECT_EQ(read_text(dir / "logs/video-reader-gone.err"),
+            with_scratch("wrote 2 frames to $S/anim (frame_0000.png ... frame_0001.png)\n"
+                         "velmora-render: standard output's reader has gone; written and in place all the same: "
+                         "2 frames in $S/anim\n",
+                         dir));
+  EXPECT_TRUE(is_png(read_text(dir / "anim/frame_0001.png")));
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+
+  const RunResult video = run_render({"--frames", "2", "--size", "8x8", "--out-dir", "anim2", "--video", "-"},
                                      dir.path(), bin);
   EXPECT_EQ(video.exit_code, 0) << video.err;
-  EXPECT_EQ(video.err, "wrote 2 frames to anim (frame_0000.png ... frame_0001.png)\nwrote standard output\n");
+  EXPECT_EQ(video.err, "wrote 2 frames to anim2 (frame_0000.png ... frame_0001.png)\nwrote standard output\n");
   EXPECT_EQ(video.out, read_text(dir / "bin/videos/2.mp4"));
 }
 
