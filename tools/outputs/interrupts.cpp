@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <vector>
@@ -46,19 +47,32 @@ sigset_t interrupt_set() {
   return set;
 }
 
-[[noreturn]] void clean_up_and_exit(int signo) {
-  Registry& r = registry();
+// Stops every child and removes every temporary still remembered, and
+// forgets them; the caller holds the registry's lock.
+void clean_up(Registry& r) {
   // Children first, so that none is still writing into a temporary when it
   // is removed.
-  for (pid_t pid : r.children) {
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
+  for (pid_t pid : r.children) stop_process_group(pid);
+  r.children.clear();
+  // Newest first: a folder the run made goes after what was made in it.
   for (auto it = r.temporaries.rbegin(); it != r.temporaries.rend(); ++it) {
     ::unlinkat(it->second.folder_fd, it->second.name.c_str(), it->second.unlink_flags);
+    ::close(it->second.folder_fd);
   }
+  r.temporaries.clear();
+}
+
+[[noreturn]] void clean_up_and_exit(int signo) {
+  clean_up(registry());
   ::_exit(128 + signo);
+}
+
+// A program that ends through exit() with steps under way (the host
+// layer's failed checks end it so, from wherever they are) leaves nothing
+// of its own either.
+void clean_up_at_exit() {
+  std::lock_guard held(registry().lock);
+  clean_up(registry());
 }
 
 void receive_interrupts() {
@@ -85,6 +99,7 @@ void start_interrupt_thread() {
   const sigset_t set = interrupt_set();
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(receive_interrupts).detach();
+  std::atexit(clean_up_at_exit);
 }
 
 namespace {
@@ -92,8 +107,12 @@ namespace {
 int remember_entry(int folder_fd, const std::string& name, int unlink_flags) {
   Registry& r = registry();
   std::lock_guard held(r.lock);
+  // Without a descriptor of its own the cleanup could not find the folder:
+  // the caller is told, and removes the temporary itself.
+  const int kept_folder_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3);
+  if (kept_folder_fd < 0) return -1;
   const int slot = r.next_slot++;
-  r.temporaries.emplace(slot, Temporary{::fcntl(folder_fd, F_DUPFD_CLOEXEC, 3), name, unlink_flags});
+  r.temporaries.emplace(slot, Temporary{kept_folder_fd, name, unlink_flags});
   return slot;
 }
 
@@ -112,6 +131,18 @@ void forget_temporary(int slot) {
   if (it == r.temporaries.end()) return;
   ::close(it->second.folder_fd);
   r.temporaries.erase(it);
+}
+
+int stop_process_group(pid_t leader) {
+  ::kill(-leader, SIGKILL);
+  int status = 0;
+  while (::waitpid(leader, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The rest of the group: the leader's own children, ours now that it is
+  // gone (we adopt orphans), until none is left.
+  while (::waitpid(-leader, nullptr, 0) >= 0 || errno == EINTR) {
+  }
+  return status;
 }
 
 void remember_child(pid_t pid) {

@@ -23,11 +23,15 @@ namespace outputs {
 
 // Call once at the start of main, before any other thread exists: the
 // signals are blocked in the caller, so every thread started later inherits
-// that and only the interrupt thread receives them.
+// that and only the interrupt thread receives them.  A program that ends
+// through exit() instead (a failed check of the host layer) is cleaned up as
+// an interrupt would: its temporaries removed, its children stopped.
 void start_interrupt_thread();
 
 // Remembers the temporary `name` in the folder open at `folder_fd` (the
-// descriptor is duplicated) for removal on an interrupt; returns its slot.
+// descriptor is duplicated) for removal on an interrupt; returns its slot,
+// or -1 with errno set when the descriptor cannot be duplicated (too many
+// open files): the temporary is then the caller's to remove.
 int remember_temporary(int folder_fd, const std::string& name);
 void forget_temporary(int slot);
 
@@ -40,6 +44,11 @@ int remember_made_folder(int parent_fd, const std::string& name);
 // A child process an interrupt must stop and reap before the program ends.
 void remember_child(pid_t pid);
 void forget_child(pid_t pid);
+
+// Kills the process group that the child `leader` leads, reaps the leader
+// and returns its wait status, then reaps the rest of the group as far as
+// it is ours.
+int stop_process_group(pid_t leader);
 
 // Holds off the interrupt's cleanup for its lifetime (in every thread).
 // Steps taken while one is held are seen by the cleanup either not at all

@@ -7,8 +7,24 @@
 
 namespace outputs {
 
-// A name as messages quote it: 'name'.
-inline std::string in_quotes(const std::string& text) { return "'" + text + "'"; }
+// A name as messages quote it, always between quotes and safe to show on a
+// terminal, in the form a shell reads back as the same name: 'name'.
+// Control characters, DEL and bytes that are not UTF-8 are written as
+// escapes ('a'$'\n''b', 'x'$'\377'), so a name can neither move the cursor,
+// retitle the terminal nor forge a line.  A name with a single quote in it
+// (and nothing else a shell reads inside double quotes) is put in double
+// quotes: "it's".
+std::string in_quotes(const std::string& text);
+
+// As in_quotes, but a name made only of letters, digits, printable
+// characters beyond ASCII and - . / _ : , + = @ % ^ is shown as it is.
+std::string quoted_if_needed(const std::string& text);
+
+// A whole message made safe for a terminal, for text that may hold a name
+// that nothing quoted (a parser's or the C++ library's message): control
+// characters and bytes that are not UTF-8 become escapes (\n, \033, \377);
+// everything else, quoted names included, is left as it is.
+std::string terminal_safe(const std::string& text);
 
 class OutputError : public std::runtime_error {
  public:

@@ -239,6 +239,16 @@ std::string names_in_quotes(const std::vector<std::string>& names) {
   throw OutputError(message, failure.error_number());
 }
 
+[[noreturn]] void throw_not_confirmed(std::span<PendingFile* const> files, const Folder& folder, int error) {
+  std::vector<std::string> names;
+  for (PendingFile* file : files) names.push_back(file->destination().name);
+  throw OutputError("wrote " + names_in_quotes(names) + (files.size() == 1 ? ", which is" : ", which are") +
+                        " in place, but cannot confirm that " + (files.size() == 1 ? "it" : "they") +
+                        " would survive a crash: syncing the folder " + in_quotes(folder.path()) + " failed (" +
+                        std::strerror(error) + ")",
+                    error);
+}
+
 // Puts every file in place, or undoes what it did and throws.
 void put_all_in_place(std::span<PendingFile* const> files) {
   std::vector<Placed> done;
@@ -262,10 +272,16 @@ void put_all_in_place(std::span<PendingFile* const> files) {
     }
     t.release();
   }
+  // The files are in place whatever the folders' sync says: a failed sync
+  // names them as written, and says what is not known.
   std::set<int> synced;
   for (PendingFile* file : files) {
-    if (synced.insert(file->temporary().folder().fd()).second) {
-      file->temporary().folder().sync(file->destination().name, file->temporary().fd());
+    const Folder& folder = file->temporary().folder();
+    if (!synced.insert(folder.fd()).second) continue;
+    try {
+      folder.sync(file->destination().name, file->temporary().fd());
+    } catch (const OutputError& e) {
+      throw_not_confirmed(files, folder, e.error_number());
     }
   }
   if (!left_behind.empty()) throw OutputError(left_behind, left_error);
@@ -325,7 +341,7 @@ void copy_in_place(const Destination& d, int fd) {
     const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      throw OutputError("cannot read back the temporary of '" + d.name + "': " + std::strerror(errno), errno);
+      throw OutputError("cannot read back the temporary of " + in_quotes(d.name) + ": " + std::strerror(errno), errno);
     }
     if (n == 0) break;
     write_bytes_in_place(w.fd, d, std::span(chunk.data(), static_cast<std::size_t>(n)));

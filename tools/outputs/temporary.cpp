@@ -45,7 +45,7 @@ std::string unpredictable_hidden_name() {
 }
 
 void throw_write_failure(const std::string& name, int error) {
-  throw OutputError("cannot write '" + name + "': " + std::strerror(error), error);
+  throw OutputError("cannot write " + in_quotes(name) + ": " + std::strerror(error), error);
 }
 
 void write_all_bytes(int fd, std::span<const std::uint8_t> bytes, const std::string& name) {
@@ -88,8 +88,13 @@ Temporary::Temporary(std::shared_ptr<const Folder> folder, std::string for_name,
     UninterruptedStep step;
     fd_ = UniqueFd(::openat(folder_->fd(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (fd_) {
+      slot_ = remember_temporary(folder_->fd(), name);
+      if (slot_ < 0) {
+        const int error = errno;
+        ::unlinkat(folder_->fd(), name.c_str(), 0);
+        throw_write_failure(for_name_, error);
+      }
       name_ = std::move(name);
-      slot_ = remember_temporary(folder_->fd(), name_);
       return;
     }
     if (errno != EEXIST) break;

@@ -101,7 +101,7 @@ std::unique_ptr<VideoDestination> prepare_video(const std::string& video_name, c
     const bool numbered = !digits.empty() && digits.size() <= 9 &&
                           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (same_folder && numbered && std::stoi(digits) < frames && file == frame_file_name(std::stoi(digits), frames)) {
-      throw outputs::RepeatedOutputError("'" + video_name + "' is one of the frames; name the video elsewhere");
+      throw outputs::RepeatedOutputError(outputs::in_quotes(video_name) + " is one of the frames; name the video elsewhere");
     }
     video->file = std::make_unique<outputs::PendingFile>(video->target);
   } else {
@@ -144,21 +144,22 @@ void encode_video(const FramesFolder& out_dir, int frames, float rate, VideoDest
     outputs::ChildProcess ffmpeg(args, {{video_fd.get(), 3}, {frames_fd.get(), 4}, {STDERR_FILENO, STDOUT_FILENO}});
     status = ffmpeg.wait();
   } catch (const OutputError& e) {
-    throw OutputError("cannot write '" + name + "': " + e.what(), e.error_number());
+    throw OutputError("cannot write " + outputs::in_quotes(name) + ": " + e.what(), e.error_number());
   }
 
   const std::string frames_note = "; the frames are in " + outputs::in_quotes(out_dir->path());
   if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-    throw OutputError("cannot write '" + name + "': ffmpeg failed (" + outputs::describe_wait_status(status) + ")" +
-                      frames_note);
+    throw OutputError("cannot write " + outputs::in_quotes(name) + ": ffmpeg failed (" +
+                      outputs::describe_wait_status(status) + ")" + frames_note);
   }
   const std::optional<std::uint64_t> samples = mp4_video_samples(video.temporary().fd());
   if (!samples) {
-    throw OutputError("cannot write '" + name + "': ffmpeg left a file that is not a whole MP4 video" + frames_note);
+    throw OutputError("cannot write " + outputs::in_quotes(name) +
+                      ": ffmpeg left a file that is not a whole MP4 video" + frames_note);
   }
   if (*samples != static_cast<std::uint64_t>(frames)) {
-    throw OutputError("cannot write '" + name + "': ffmpeg's video holds " + std::to_string(*samples) + " of the " +
-                      std::to_string(frames) + " frames" + frames_note);
+    throw OutputError("cannot write " + outputs::in_quotes(name) + ": ffmpeg's video holds " +
+                      std::to_string(*samples) + " of the " + std::to_string(frames) + " frames" + frames_note);
   }
   if (video.file) {
     outputs::finish_temporary(*video.file);

@@ -12,6 +12,7 @@ TEST(FrameSize, SizesOfWholeBlocksAreRead) {
   EXPECT_EQ(parse_frame_size("8x8"), (FrameSize{8, 8}));
   EXPECT_EQ(parse_frame_size("8192x16"), (FrameSize{8192, 16}));
   EXPECT_EQ(parse_frame_size("0320x0240"), (FrameSize{320, 240}));
+  EXPECT_EQ(parse_frame_size("0000008x000000016"), (FrameSize{8, 16}));  // zeros are not digits that count
   EXPECT_EQ(frame_size_text(FrameSize{2560, 1920}), "2560x1920");
   EXPECT_EQ(FrameSize{}.pixel_count(), 640u * 480u);  // the window's
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +49,18 @@ constexpr int kExitReaderGone = 128 + SIGPIPE;
 constexpr const char* kProgramName = VELMORA_RENDER_NAME;
 
 void print_error(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
+  std::fprintf(stderr, "%s: %s\n", kProgramName, outputs::terminal_safe(message).c_str());
 }
+
+// An output's name as reports show it: "-" is standard output, and any
+// other name is quoted when a terminal or a shell would read it otherwise.
+std::string reported_name(const std::string& name) {
+  return name == "-" ? "standard output" : outputs::quoted_if_needed(name);
+}
+
+// What this run has written and left in place so far, for the one line
+// that says so when the report itself cannot reach standard output.
+std::vector<std::string> outputs_in_place;
 
 int render_single_frame(const RenderOptions& o) {
   // Every destination is checked, and the temporaries of files made, before
@@ -75,7 +86,9 @@ int render_single_frame(const RenderOptions& o) {
   std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
   outputs.write_all(contents, [&] {
     for (const std::string& name : names) {
-      std::fprintf(report, "wrote %s (%d x %d, %s)\n", name.c_str(), size.width, size.height, scene.name.c_str());
+      std::fprintf(report, "wrote %s (%d x %d, %s)\n", reported_name(name).c_str(), size.width, size.height,
+                   scene.name.c_str());
+      outputs_in_place.push_back(reported_name(name));
     }
     outputs::mark_run_complete();
   });
@@ -128,15 +141,18 @@ int render_animation(const RenderOptions& o) {
     });
   }
   std::FILE* report = video && video->target.kind == outputs::DestinationKind::standard_output ? stderr : stdout;
+  const std::string folder = reported_name(o.out_dir);
   if (o.frames == 1) {
-    std::fprintf(report, "wrote 1 frame to %s (%s)\n", o.out_dir.c_str(), frame_file_name(0, 1).c_str());
+    std::fprintf(report, "wrote 1 frame to %s (%s)\n", folder.c_str(), frame_file_name(0, 1).c_str());
   } else {
-    std::fprintf(report, "wrote %d frames to %s (%s ... %s)\n", o.frames, o.out_dir.c_str(),
+    std::fprintf(report, "wrote %d frames to %s (%s ... %s)\n", o.frames, folder.c_str(),
                  frame_file_name(0, o.frames).c_str(), frame_file_name(o.frames - 1, o.frames).c_str());
   }
+  outputs_in_place.push_back(std::to_string(o.frames) + (o.frames == 1 ? " frame in " : " frames in ") + folder);
   if (video) {
     encode_video(folders.folder(), o.frames, o.rate, *video, [&] {
-      std::fprintf(report, "wrote %s\n", o.video_path.c_str());
+      std::fprintf(report, "wrote %s\n", reported_name(o.video_path).c_str());
+      outputs_in_place.push_back(reported_name(o.video_path));
       outputs::mark_run_complete();
     });
   }
@@ -197,13 +213,25 @@ int run_bench(const RenderOptions& o) {
   return 0;
 }
 
+// Standard output's reader went away: quietly when nothing was written, and
+// otherwise with one line that says what was, since the report that would
+// have said so was lost (`--out a.png | true` has replaced a.png).
+int reader_gone() {
+  if (!outputs_in_place.empty()) {
+    std::string written;
+    for (const std::string& name : outputs_in_place) written += (written.empty() ? "" : ", ") + name;
+    print_error("standard output's reader has gone; written and in place all the same: " + written);
+  }
+  return kExitReaderGone;
+}
+
 // A result that never reached standard output (a full disk, a closed
 // stream) is a failure, even when every write before seemed to succeed; a
-// reader that went away ends the run quietly.
+// reader that went away ends the run with 141.
 int finish_standard_output(int status) {
   const std::optional<std::string> failure = outputs::close_standard_output();
   if (!failure) return status;
-  if (outputs::standard_output_reader_gone()) return status == 0 ? kExitReaderGone : status;
+  if (outputs::standard_output_reader_gone()) return status == 0 ? reader_gone() : status;
   print_error("cannot write standard output: " + *failure);
   return status == 0 ? kExitOutputFailed : status;
 }
@@ -211,7 +239,9 @@ int finish_standard_output(int status) {
 int run(int argc, char** argv) {
   const ParseOutcome parsed = parse_render_options(std::vector<std::string>(argv + 1, argv + argc), kProgramName);
   if (!parsed.options) {
-    std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", parsed.text.c_str());
+    // A mistake may quote what was typed, control characters and all.
+    const std::string text = parsed.text_is_error ? outputs::terminal_safe(parsed.text) : parsed.text;
+    std::fprintf(parsed.text_is_error ? stderr : stdout, "%s\n", text.c_str());
     return parsed.exit_code;
   }
   const RenderOptions& o = *parsed.options;
@@ -244,12 +274,17 @@ int run(int argc, char** argv) {
         return run_bench(o);
     }
   } catch (const ReaderGoneError&) {
-    return kExitReaderGone;
+    return reader_gone();
   } catch (const RepeatedOutputError& e) {
     print_error(std::string(e.what()) + " (see --help)");
     return kExitBadUsage;
   } catch (const OutputError& e) {
     print_error(e.what());
+    return kExitOutputFailed;
+  } catch (const std::bad_alloc&) {
+    // Every temporary went with the unwinding; what was finished stays.
+    print_error("out of memory: the run needs more than this process may use" +
+                std::string(o.mode == Mode::animation ? "; the frames written so far stay" : "; nothing was written"));
     return kExitOutputFailed;
   } catch (const std::exception& e) {
     print_error(e.what());

@@ -1,14 +1,19 @@
 #include "tools/render/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 #include "gpu/backend_controls.h"
+#include "tools/outputs/output_error.h"
 #include "tools/render/frame_size.h"
 
 namespace render_tool {
 namespace {
+
+using outputs::in_quotes;
 
 constexpr int kMaxFrames = 1'000'000;
 constexpr int kMaxThreads = 1024;
@@ -26,7 +31,7 @@ CLI::Validator reworded(const CLI::Validator& check, const std::string& what) {
   return CLI::Validator(
       [check, what](std::string& text) -> std::string {
         std::string copy = text;
-        return check(copy).empty() ? std::string() : "'" + text + "' " + what;
+        return check(copy).empty() ? std::string() : in_quotes(text) + " " + what;
       },
       "");
 }
@@ -42,9 +47,32 @@ CLI::Validator in_range(double low, double high) {
                   "is out of range (must be from " + number_text(low) + " to " + number_text(high) + ")");
 }
 
-CLI::Validator whole_number_in(int low, int high) {
-  return reworded(CLI::Range(low, high), "is out of range (must be from " + std::to_string(low) + " to " +
-                                             std::to_string(high) + ")");
+// A whole number in decimal from `low` to `high`, leading zeros and all
+// ("010" is ten), and nothing else: the parser alone would read "010" as
+// octal and "0x10" as hexadecimal.  Passed on without its leading zeros,
+// so that the parser's conversion reads it as decimal too.
+CLI::Validator decimal_whole_number_in(int low, int high) {
+  return CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        const bool negative = !text.empty() && text[0] == '-';
+        std::string_view digits(text);
+        if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+          return in_quotes(text) + " is not a whole number in decimal";
+        }
+        digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+        // More digits than any value in range has is out of range whatever
+        // they say.
+        long long value = digits.size() > 12 ? std::numeric_limits<long long>::max() : std::stoll(std::string(digits));
+        if (negative) value = -value;
+        if (value < low || value > high) {
+          return in_quotes(text) + " is out of range (must be from " + std::to_string(low) + " to " +
+                 std::to_string(high) + ")";
+        }
+        text = std::to_string(value);
+        return {};
+      },
+      "");
 }
 
 // The kernel computes in single precision: a value that is a fine double
@@ -54,13 +82,17 @@ CLI::Validator usable_in_single_precision() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
         double value = 0.0;
-        if (!CLI::detail::lexical_cast(text, value)) return "'" + text + "' is not a number";
-        if (!std::isfinite(value)) return "'" + text + "' is not a finite number";
+        if (!CLI::detail::lexical_cast(text, value)) return in_quotes(text) + " is not a number";
+        if (!std::isfinite(value)) return in_quotes(text) + " is not a finite number";
+        // The parser would also read hexadecimal ("0x10", "0x1p3").
+        if (text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+          return in_quotes(text) + " is not a number in decimal";
+        }
         const float single = static_cast<float>(value);
-        if (std::isinf(single)) return "'" + text + "' is too large: it becomes infinite in single precision";
-        if (value != 0.0 && single == 0.0f) return "'" + text + "' is too small: it becomes 0 in single precision";
+        if (std::isinf(single)) return in_quotes(text) + " is too large: it becomes infinite in single precision";
+        if (value != 0.0 && single == 0.0f) return in_quotes(text) + " is too small: it becomes 0 in single precision";
         if (std::fpclassify(single) == FP_SUBNORMAL) {
-          return "'" + text + "' is too small: it is subnormal in single precision";
+          return in_quotes(text) + " is too small: it is subnormal in single precision";
         }
         return {};
       },
@@ -166,8 +198,9 @@ const char* kFooter =
     "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
     "twice), 1 when an output cannot be written (standard output included) or a\n"
     "verified frame differs from the reference, 128 + the signal's number when\n"
-    "interrupted, and 141, with nothing said, when standard output is a pipe\n"
-    "whose reader has gone.";
+    "interrupted, and 141 when standard output is a pipe whose reader has gone\n"
+    "(with one line naming any file that was written all the same).  Whole\n"
+    "numbers are read in decimal: --frames 010 is 10.";
 
 ParseOutcome error_outcome(const std::string& program, const std::string& message) {
   ParseOutcome out;
@@ -227,8 +260,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* frames = app.add_option("--frames", o.frames, "render N frames of the animation")
                             ->type_name("N")
-                            ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
-                            ->check(whole_number_in(1, kMaxFrames))
+                            ->transform(decimal_whole_number_in(1, kMaxFrames))
                             ->group(anim);
   CLI::Option* rate =
       app.add_option("--rate", o.rate,
@@ -262,8 +294,7 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   CLI::Option* threads = app.add_option("--threads", o.threads, "number of worker threads (default: one per core)")
       ->type_name("N")
-      ->check(reworded(CLI::TypeValidator<long long>(), "is not a whole number"))
-      ->check(whole_number_in(1, kMaxThreads))
+      ->transform(decimal_whole_number_in(1, kMaxThreads))
       ->group(backend);
   CLI::Option* kernel = app.add_option("--kernel", o.kernel, joined(kernel_names(true), ", "))
       ->type_name(joined(kernel_names(), "|"))

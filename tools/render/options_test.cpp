@@ -68,6 +68,13 @@ TEST(RenderOptions, AnimationAndBenchmarkForms) {
   EXPECT_EQ(bench.options->threads, 2);
   EXPECT_FALSE(bench.options->kernel);
 
+  // Whole numbers are decimal, leading zeros and all; real numbers too.
+  const ParseOutcome zeros = parse({"--frames", "010", "--out-dir", "d", "--threads", "007", "--rate", "030"});
+  ASSERT_TRUE(zeros.options) << zeros.text;
+  EXPECT_EQ(zeros.options->frames, 10);
+  EXPECT_EQ(zeros.options->threads, 7);
+  EXPECT_EQ(zeros.options->rate, 30.0f);
+
   const ParseOutcome bench_defaults = parse({"--bench"});
   ASSERT_TRUE(bench_defaults.options);
   EXPECT_EQ(bench_defaults.options->seconds, kDefaultBenchSeconds);
@@ -93,6 +100,18 @@ TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
       {{"--frames", "0", "--out-dir", "d"}, "'0' is out of range"},
       {{"--frames", "99999999999", "--out-dir", "d"}, "'99999999999' is out of range"},
       {{"--frames", "2.5", "--out-dir", "d"}, "'2.5' is not a whole number"},
+      // Other bases are refused, not read as octal, hexadecimal or binary.
+      {{"--frames", "0x10", "--out-dir", "d"}, "'0x10' is not a whole number in decimal"},
+      {{"--frames", "0b11", "--out-dir", "d"}, "'0b11' is not a whole number in decimal"},
+      {{"--frames", "0o17", "--out-dir", "d"}, "'0o17' is not a whole number in decimal"},
+      {{"--frames", "000", "--out-dir", "d"}, "'000' is out of range"},
+      {{"--frames", "-010", "--out-dir", "d"}, "'-010' is out of range"},
+      {{"--frames", "0000000000000000000000002", "--out-dir", "d", "--threads", "0x2"},
+       "'0x2' is not a whole number in decimal"},
+      {{"--threads", "1e3"}, "'1e3' is not a whole number in decimal"},
+      {{"--clock", "0x10"}, "'0x10' is not a number in decimal"},
+      {{"--bench", "--seconds", "0x1p3"}, "'0x1p3' is not a number in decimal"},
+      {{"--size", "0x10x8"}, "'0x10x8' is not a size"},
       {{"--frames", "3"}, "--frames needs --out-dir"},
       {{"--out-dir", "d"}, "--out-dir needs --frames"},
       {{"--video", "v.mp4"}, "--video needs --frames"},

@@ -32,6 +32,7 @@
 #include "tools/render/frame_size.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/frame_renderer.h"
+#include "tools/outputs/output_error.h"
 #include "tools/outputs/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 #include "tools/render/mp4_video.h"
@@ -160,9 +161,11 @@ std::optional<std::uint64_t> video_frames(const std::string& path) {
 // answers it), records its arguments, and then writes a whole MP4 file of
 // as many frames as it was asked for (the default), a file cut short with
 // status 0 (as the real one does on a full disk), three empty boxes, fails
-// with status 3, or writes its process id and sleeps (a long encode).  It
-// writes the video where the real one would: the last argument, less
-// "file:".
+// with status 3, or writes its process id and sleeps (a long encode).  As
+// a wrapper script that starts the real encoder without exec, it writes
+// that child's id and waits for it, when encoding ("wrapper") or when asked
+// for its version ("mute-wrapper").  It writes the video where the real one
+// would: the last argument, less "file:".
 std::string write_fake_ffmpeg(const ScratchDir& dir) {
   std::filesystem::create_directories(dir.path() / "bin");
   std::filesystem::create_directories(dir.path() / "bin/videos");
@@ -174,6 +177,9 @@ std::string write_fake_ffmpeg(const ScratchDir& dir) {
   std::ofstream(fake) << "#!/bin/sh\n"
                          "if [ \"$2\" = -version ]; then\n"
                          "  [ \"$FAKE_MODE\" = mute ] && exec /bin/sleep 60\n"
+                         "  if [ \"$FAKE_MODE\" = mute-wrapper ]; then\n"
+                         "    /bin/sleep 60 & echo $! > \"" << (dir / "ffmpeg-pid") << "\"; wait\n"
+                         "  fi\n"
                          "  exit 0\n"
                          "fi\n"
                          "printf '%s\\n' \"$@\" > \"" << (dir / "ffmpeg-args") << "\"\n"
@@ -183,6 +189,7 @@ std::string write_fake_ffmpeg(const ScratchDir& dir) {
                          "case \"$FAKE_MODE\" in\n"
                          "  fail) exit 3 ;;\n"
                          "  slow) echo $$ > \"" << (dir / "ffmpeg-pid") << "\"; exec /bin/sleep 60 ;;\n"
+                         "  wrapper) /bin/sleep 60 & echo $! > \"" << (dir / "ffmpeg-pid") << "\"; wait ;;\n"
                          "  cut) printf '\\000\\000\\000\\014ftypisom\\000\\000\\000\\200mdat' > \"$out\" ;;\n"
                          "  empty) printf '\\000\\000\\000\\010ftyp\\000\\000\\000\\010mdat\\000\\000\\000\\010moov'"
                          " > \"$out\" ;;\n"
@@ -407,7 +414,7 @@ TEST(RenderProgram, StandardOutputAndFifosAreWrittenInPlace) {
 
   const RunResult raw = run_render({"--initial", "--raw", "-"}, dir.path());
   ASSERT_EQ(raw.exit_code, 0) << raw.err;
-  EXPECT_EQ(raw.err, "wrote - (640 x 480, initial scene)\n");
+  EXPECT_EQ(raw.err, "wrote standard output (640 x 480, initial scene)\n");
   std::ofstream(dir / "raw.bin", std::ios::binary) << raw.out;
   EXPECT_EQ(first_difference(read_raw(dir / "raw.bin"), expected), -1);
 
@@ -551,8 +558,9 @@ TEST(RenderProgram, RealFfmpegMakesAWholeVideoWhateverTheNames) {
     if (!c.folder_to_make.empty()) std::filesystem::create_directories(dir.path() / c.folder_to_make);
     const RunResult run = run_render({"--frames", "3", "--out-dir", c.out_dir, "--video", c.video}, dir.path());
     ASSERT_EQ(run.exit_code, 0) << c.video << ": " << run.err;
-    EXPECT_EQ(run.out, "wrote 3 frames to " + c.out_dir + " (frame_0000.png ... frame_0002.png)\nwrote " + c.video +
-                           "\n");
+    // A name a shell would split or read otherwise is quoted in the report.
+    EXPECT_EQ(run.out, "wrote 3 frames to " + outputs::quoted_if_needed(c.out_dir) +
+                           " (frame_0000.png ... frame_0002.png)\nwrote " + outputs::quoted_if_needed(c.video) + "\n");
     EXPECT_EQ(video_frames(dir / c.video), 3u) << c.video;
     EXPECT_TRUE(hidden_files_under(dir.path()).empty()) << c.video;
     if (ffprobe) {
@@ -577,7 +585,8 @@ bool wait_for(const std::function<bool()>& ready) {
 
 // An interrupted export: status 128 + the signal, no temporary anywhere, no
 // encoder left running, no video; the frames written so far stay, each
-// whole.
+// whole.  The encoder that SIGINT stops is a wrapper script whose real
+// encoder is a child of its own: that one is stopped too.
 TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
   for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
     for (const bool during_encoding : {false, true}) {
@@ -585,8 +594,9 @@ TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
       ScratchDir dir;
       const std::string path = write_fake_ffmpeg(dir);
       const std::string frames = during_encoding ? "2" : "9999";
+      const std::string mode = signo == SIGINT ? "wrapper" : "slow";
       const Running running = start_render({"--frames", frames, "--out-dir", "anim", "--video", "clip.mp4"},
-                                           dir.path(), Launch{path, {{"FAKE_MODE", "slow"}}, false});
+                                           dir.path(), Launch{path, {{"FAKE_MODE", mode}}, false});
       ASSERT_GT(running.pid, 0);
       pid_t encoder = 0;
       if (during_encoding) {
@@ -910,6 +920,143 @@ TEST(RenderProgramOutputs, ClosedPipesAndFileSizeLimits) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"head.out", "logs"}));
 }
 
+// Reports that say what is true.  A reader that went away once the files
+// were in place does not hide them: the status is 141, and one line names
+// what was written.  A folder sync that fails once the files are in place
+// names them as in place and says what is not known (status 1: their
+// durability is not confirmed).  A video on standard output is named so.
+TEST(RenderProgramOutputs, ReportsSayWhatIsInPlace) {
+  ScratchDir dir;
+  const std::string bin = write_fake_ffmpeg(dir);
+  const std::vector<ScriptCase> cases = {
+      // The reader has gone before the program starts.
+      {"reader-gone", "printf old > $S/a.png",
+       "bash -c '(sleep 0.5; \"$R\" --initial --size 8x8 --out \"$S/a.png\") | true; exit ${PIPESTATUS[0]}'", 141,
+       "velmora-render: standard output's reader has gone; written and in place all the same: $S/a.png"},
+      {"sync-fails", "printf old > $S/b.png; printf old > $S/b.raw",
+       "LD_PRELOAD='" VELMORA_FAILING_FOLDER_SYNC "' $R --initial --size 8x8 --out $S/b.png --raw $S/b.raw", 1,
+       "velmora-render: wrote '$S/b.png' and '$S/b.raw', which are in place, but cannot confirm that they would "
+       "survive a crash: syncing the folder '$S' failed (Input/output error)"},
+  };
+  auto report = run_script(dir, script_of(cases), false);
+  expect_script_cases(dir, cases, report);
+  EXPECT_TRUE(is_png(read_text(dir / "a.png")));
+  EXPECT_TRUE(is_png(read_text(dir / "b.png")));
+  EXPECT_EQ(read_raw(dir / "b.raw"), host_trace(initial_scene(), FrameSize{8, 8}));
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+
+  // The video was going to the pipe: none is written, and the frames stay
+  // (reported on standard error, as they were, and named again).
+  const std::vector<ScriptCase> video_cases = {
+      {"video-reader-gone", "",
+       "PATH=\"$S/bin:$PATH\" bash -c '(sleep 0.5; \"$R\" --frames 2 --size 8x8 --out-dir \"$S/anim\" --video -) "
+       "| true; exit ${PIPESTATUS[0]}'",
+       141, ""}};
+  report = run_script(dir, script_of(video_cases), false);
+  EXPECT_EQ(report["video-reader-gone"], "141");
+  EXPECT_EQ(read_text(dir / "logs/video-reader-gone.err"),
+            with_scratch("wrote 2 frames to $S/anim (frame_0000.png ... frame_0001.png)\n"
+                         "velmora-render: standard output's reader has gone; written and in place all the same: "
+                         "2 frames in $S/anim\n",
+                         dir));
+  EXPECT_TRUE(is_png(read_text(dir / "anim/frame_0001.png")));
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+
+  const RunResult video = run_render({"--frames", "2", "--size", "8x8", "--out-dir", "anim2", "--video", "-"},
+                                     dir.path(), bin);
+  EXPECT_EQ(video.exit_code, 0) << video.err;
+  EXPECT_EQ(video.err, "wrote 2 frames to anim2 (frame_0000.png ... frame_0001.png)\nwrote standard output\n");
+  EXPECT_EQ(video.out, read_text(dir / "bin/videos/2.mp4"));
+}
+
+// Names reach the terminal quoted as a shell reads them back, in reports
+// and errors alike: no control character or stray byte of a name is
+// written as it is, so a name can neither clear the screen, retitle the
+// terminal nor forge a line.
+TEST(RenderProgramOutputs, NamesAreShownSafely) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string says;  // on standard output when it succeeds, else standard error
+  };
+  const std::vector<Case> cases = {
+      {{"--initial", "--size", "8x8", "--out", "new\nline.png"}, 0,
+       "wrote 'new'$'\\n''line.png' (8 x 8, initial scene)\n"},
+      {{"--initial", "--size", "8x8", "--raw", "x\xff.raw"}, 0, "wrote 'x'$'\\377''.raw' (8 x 8, initial scene)\n"},
+      {{"--initial", "--size", "8x8", "--raw", "it's.raw"}, 0, "wrote \"it's.raw\" (8 x 8, initial scene)\n"},
+      {{"--frames", "1", "--size", "8x8", "--out-dir", "t\x1b]0;x\x07"}, 0,
+       "wrote 1 frame to 't'$'\\033'']0;x'$'\\a' (frame_0000.png)\n"},
+      {{"--initial", "--out", "gone\x1b[2J/a.png"}, 1, "velmora-render: cannot write 'gone'$'\\033''[2J/a.png': "},
+      {{"--frames", "1", "--out-dir", "file\rforged"}, 1, "velmora-render: "},
+      {{"--initial", "stray\x1b[2J"}, 2, "velmora-render: "},
+  };
+  std::ofstream(dir / "file\rforged") << "a file, not a folder";
+  for (const Case& c : cases) {
+    const RunResult run = run_render(c.args, dir.path());
+    const std::string what = joined(c.args);
+    EXPECT_EQ(run.exit_code, c.exit_code) << what << run.err;
+    const std::string& shown = c.exit_code == 0 ? run.out : run.err;
+    if (c.exit_code == 0) {
+      EXPECT_EQ(run.out, c.says) << what;
+    } else {
+      EXPECT_TRUE(run.err.starts_with(c.says)) << what << run.err;
+    }
+    // One line, and nothing in it for the terminal to act on.
+    EXPECT_TRUE(std::count(shown.begin(), shown.end(), '\n') == 1 && shown.back() == '\n') << what << shown;
+    EXPECT_TRUE(std::none_of(shown.begin(), shown.end() - 1,
+                             [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f ||
+                                                  static_cast<unsigned char>(ch) >= 0x80; }))
+        << what << shown;
+  }
+  EXPECT_TRUE(is_png(read_text(dir / "new\nline.png")));
+  EXPECT_TRUE(is_png(read_text(dir / "t\x1b]0;x\x07/frame_0000.png")));
+}
+
+// A failing exit that the program does not choose leaves nothing of its own
+// either: memory that runs out in the host layer (whose failed checks end
+// the program) or in the tool, each said in one line, and a descriptor limit
+// so tight that an interrupt finds the run at every step in turn.
+TEST(RenderProgramOutputs, FailingExitsLeaveNoTemporary) {
+  ScratchDir dir;
+  // Which of the two allocations fails first under each limit depends on
+  // the machine; each is one line that says the memory ran out.
+  const std::vector<ScriptCase> memory = {
+      {"host-memory", "printf old > $S/keep.png",
+       "ulimit -v 400000; $R --size 8192x8192 --out $S/keep.png --raw $S/big.raw", 1, "out of memory"},
+      {"tool-memory", "", "ulimit -v 250000; $R --size 8192x8192 --out $S/keep.png --raw $S/big.raw", 1,
+       "out of memory"},
+  };
+  std::string script = script_of(memory);
+  for (int limit = 5; limit <= 14; ++limit) {
+    const std::string n = std::to_string(limit);
+    script += "printf old > $S/keep.png; rm -f $S/big.raw\n"
+              "(ulimit -n " + n + "; exec $R --size 2048x2048 --out $S/keep.png --raw $S/big.raw) "
+              ">$S/logs/fds.out 2>$S/logs/fds-" + n + ".err & p=$!; sleep 0.2; kill -TERM $p 2>>$S/logs/kill.err; "
+              "wait $p; "
+              "echo \"fds-" + n + " $? $(head -c 3 $S/keep.png) $(ls -A $S | grep -c '^\\.')\"\n";
+  }
+  auto report = run_script(dir, script, false);
+  expect_script_cases(dir, memory, report);
+  for (const ScriptCase& c : memory) {
+    EXPECT_EQ(read_text(dir / ("logs/" + c.key + ".err")).find("std::bad_alloc"), std::string::npos) << c.key;
+  }
+  // SIGTERM, since a script may start its background jobs with SIGINT ignored.
+  bool interrupted = false;
+  for (int limit = 5; limit <= 14; ++limit) {
+    const std::string key = "fds-" + std::to_string(limit);
+    // Finished (0, the file replaced) or stopped (1 or 143, the file as it
+    // was); never a temporary left.
+    const std::string result = report[key];
+    EXPECT_TRUE(result == "0 \x89PN 0" || result == "1 old 0" || result == "143 old 0")
+        << key << ": " << result << " " << read_text(dir / ("logs/" + key + ".err"));
+    interrupted = interrupted || result == "143 old 0";
+  }
+  EXPECT_TRUE(interrupted) << "no run lasted until the interrupt";
+  EXPECT_TRUE(read_text(dir / "keep.png") == "old" || is_png(read_text(dir / "keep.png")));
+  EXPECT_TRUE(hidden_files_under(dir.path()).empty());
+}
+
 // One run at a time writes into a frames folder: a second fails at once,
 // with a message, and writes nothing there.
 TEST(RenderProgramOutputs, OneWriterPerAnimationFolder) {
@@ -931,17 +1078,29 @@ TEST(RenderProgramOutputs, OneWriterPerAnimationFolder) {
 }
 
 // An encoder that never answers when asked for its version is given up on,
-// before anything is made.
+// before anything is made; a wrapper script's own child goes with it.
 TEST(RenderProgramOutputs, SilentEncoderIsGivenUpOn) {
-  ScratchDir dir;
-  const std::string path = write_fake_ffmpeg(dir);
-  const RunResult run = run_render({"--frames", "2", "--out-dir", "anim", "--video", "v.mp4"}, dir.path(),
-                                   Launch{path, {{"FAKE_MODE", "mute"}}, false});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.err,
-            "velmora-render: --video needs ffmpeg, which did not answer within 5 s when asked for its version; "
-            "nothing was rendered\n");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"bin"});
+  for (const std::string mode : {"mute", "mute-wrapper"}) {
+    ScratchDir dir;
+    const std::string path = write_fake_ffmpeg(dir);
+    const RunResult run = run_render({"--frames", "2", "--out-dir", "anim", "--video", "v.mp4"}, dir.path(),
+                                     Launch{path, {{"FAKE_MODE", mode}}, false});
+    EXPECT_EQ(run.exit_code, 1) << mode;
+    EXPECT_EQ(run.err,
+              "velmora-render: --video needs ffmpeg, which did not answer within 5 s when asked for its version; "
+              "nothing was rendered\n")
+        << mode;
+    if (mode == "mute-wrapper") {
+      const std::string pid = read_text(dir / "ffmpeg-pid");
+      ASSERT_NE(pid.find('\n'), std::string::npos);
+      const pid_t child = static_cast<pid_t>(std::stol(pid));
+      const bool orphan = ::kill(child, 0) == 0;
+      EXPECT_FALSE(orphan) << "the wrapper's encoder is still running";
+      if (orphan) ::kill(child, SIGKILL);
+      std::filesystem::remove(dir / "ffmpeg-pid");
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"bin"}) << mode;
+  }
 }
 
 // Folders: every folder a failed run made is removed, not only the last;
