@@ -25,6 +25,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cpu_runtime/runtime.h"
 #include "image/png_image.h"
 #include "kernel/host_scene.h"
 #include "tools/render/animation_export.h"
@@ -993,6 +994,10 @@ TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
     EXPECT_EQ(j["kernel"].get<std::string>(), c.kernel);
     EXPECT_EQ(j["backend"].get<std::string>(), "cpu");
     EXPECT_GE(j["lanes"].get<int>(), 1);
+    // The roofline is the kernel's that ran, at its width.
+    EXPECT_EQ(j["roofline_lanes"], j["lanes"]);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_EQ(run.out.back(), '\n');
     EXPECT_TRUE(dir.entries().empty());
   }
 
@@ -1127,6 +1132,33 @@ TEST(RenderProgramSizes, ResizedRendererMakesEachSizeWhole) {
     renderer.render(scene, pixels);
     EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1) << frame_size_text(size);
   }
+}
+
+// Resizing makes a new frame buffer and nothing else: after many switches
+// the device holds what one context of the last size holds.
+TEST(RenderProgramSizes, ResizingKeepsDeviceMemoryToOneContext) {
+  HostLayerRenderer renderer(FrameSize{64, 48});
+  const cpurt::AllocationStats one_context = cpurt::allocation_stats();
+  for (int i = 0; i < 100; ++i) renderer.resize(i % 2 == 0 ? FrameSize{128, 96} : FrameSize{64, 48});
+  const cpurt::AllocationStats after = cpurt::allocation_stats();
+  EXPECT_EQ(after.bytes, one_context.bytes);
+  EXPECT_EQ(after.count, one_context.count);
+}
+
+// The host layer holds one context in its globals: a second renderer while
+// one is live is refused before it touches them, and the first renders on.
+TEST(RenderProgramSizes, ASecondLiveRendererIsRefused) {
+  const SceneRecords scene = scene_at_clock(0.4f);
+  const FrameSize size{64, 48};
+  {
+    HostLayerRenderer first(size);
+    EXPECT_THROW(HostLayerRenderer second(FrameSize{8, 8}), std::logic_error);
+    std::vector<std::uint32_t> pixels(size.pixel_count());
+    first.render(scene, pixels);
+    EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1);
+  }
+  HostLayerRenderer after_the_first(FrameSize{8, 8});
+  EXPECT_EQ(after_the_first.size(), (FrameSize{8, 8}));
 }
 
 // The benchmark at several sizes: one row per size, in the order given, and
