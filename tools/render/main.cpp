@@ -23,7 +23,6 @@
 #include "tools/outputs/standard_streams.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
-#include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/options.h"
 #include "tools/render/progress_bar.h"
@@ -55,8 +54,7 @@ int render_single_frame(const RenderOptions& o) {
   // Every destination is checked, and the temporaries of files made, before
   // the frame is rendered.
   std::vector<std::string> names;
-  if (!o.png_path.empty()) names.push_back(o.png_path);
-  if (!o.raw_path.empty()) names.push_back(o.raw_path);
+  for (const FrameOutput& output : o.frame_outputs) names.push_back(output.path);
   outputs::OutputSet outputs(names);
 
   const PosedScene scene = posed_scene(o);
@@ -67,8 +65,9 @@ int render_single_frame(const RenderOptions& o) {
   renderer.render(scene.records, pixels);
 
   std::vector<std::vector<std::uint8_t>> contents;
-  if (!o.png_path.empty()) contents.push_back(encode_png(pixels, size.width, size.height));
-  if (!o.raw_path.empty()) contents.push_back(raw_frame_bytes(pixels));
+  for (const FrameOutput& output : o.frame_outputs) {
+    contents.push_back(output.format->encode(pixels, size.width, size.height));
+  }
 
   // When the frame itself went to standard output, the report goes to
   // standard error so as not to mix with it.

@@ -39,8 +39,12 @@ TEST(RenderOptions, SingleFrameForms) {
     if (c.pose == FramePose::clock) {
       EXPECT_EQ(out.options->clock, c.clock);
     }
-    EXPECT_EQ(out.options->png_path, c.png);
-    EXPECT_EQ(out.options->raw_path, c.raw);
+    std::string png, raw;
+    for (const FrameOutput& output : out.options->frame_outputs) {
+      (std::string(output.format->name) == "png" ? png : raw) += output.path;
+    }
+    EXPECT_EQ(png, c.png);
+    EXPECT_EQ(raw, c.raw);
     EXPECT_EQ(out.options->verify, c.verify);
   }
 }
