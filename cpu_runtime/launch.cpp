@@ -21,10 +21,7 @@ thread_local constinit uint3 blockIdx{0, 0, 0};
 thread_local constinit dim3 blockDim{1, 1, 1};
 thread_local constinit dim3 gridDim{1, 1, 1};
 
-using cpurt::internal::Kernel;
-using cpurt::internal::runtime_call;
-using cpurt::internal::state;
-using cpurt::internal::State;
+using namespace cpurt::internal;
 using cpurt::test_hooks::Op;
 
 namespace {

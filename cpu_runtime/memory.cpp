@@ -7,10 +7,7 @@
 
 #include "cpu_runtime/runtime_state.h"
 
-using cpurt::internal::inside_allocation;
-using cpurt::internal::runtime_call;
-using cpurt::internal::state;
-using cpurt::internal::State;
+using namespace cpurt::internal;
 using cpurt::test_hooks::Op;
 
 namespace {

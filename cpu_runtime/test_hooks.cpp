@@ -6,8 +6,7 @@
 
 #include "cpu_runtime/runtime_state.h"
 
-using cpurt::internal::state;
-using cpurt::internal::State;
+using namespace cpurt::internal;
 using cpurt::test_hooks::Op;
 
 namespace {
