@@ -16,7 +16,9 @@ namespace roofline {
 namespace {
 
 // Speeds are measured over the lane type of the kernel in question: `float`
-// for the one-pixel kernel, the native pack for the packed one.
+// for the one-pixel kernel, the native pack for the packed one.  Each
+// measurement is a function of its own (noinline): inlined into one caller,
+// the compiler keeps the loops' packs in memory and times the stores.
 template <class Pack>
 constexpr int kLanes = lanes::LaneTypes<Pack>::width;
 
@@ -84,7 +86,7 @@ Pack through_int(const Pack& v) {
 // Nanoseconds per lane of `op` over packs of independent inputs: bases in
 // [0.5, 1) and exponents in [20, 90), the ranges the trace's powers see.
 template <class Pack, class Op>
-double ns_per_lane(Op op, int rounds) {
+[[gnu::noinline]] double ns_per_lane(Op op, int rounds) {
   alignas(64) static float a[kElements], b[kElements], out[kElements];
   for (int i = 0; i < kElements; ++i) {
     a[i] = 0.5f + 0.5f * static_cast<float>(i) / kElements;
@@ -102,7 +104,7 @@ double ns_per_lane(Op op, int rounds) {
 // Multiplications and additions in chains enough to keep the pipes busy
 // rather than waiting on each result.
 template <class Pack>
-double other_ns_per_lane(int rounds) {
+[[gnu::noinline]] double other_ns_per_lane(int rounds) {
   constexpr int kChains = 12;
   const double best = best_seconds([&] {
     std::array<Pack, kChains> acc;
@@ -162,7 +164,7 @@ double ns_per_lane_of(double seconds, int rounds, int ops_per_round) {
 
 // Less-than of packs whose values the compiler must take as new each round.
 template <class Pack>
-double compare_ns_per_lane(int rounds) {
+[[gnu::noinline]] double compare_ns_per_lane(int rounds) {
   using Mask = lanes::Mask<Pack>;
   const double seconds = best_seconds([&] {
     std::array<Pack, kIndependent> x;
@@ -183,7 +185,7 @@ double compare_ns_per_lane(int rounds) {
 // Blends into accumulators, alternating two masks so that no two
 // consecutive blends of one accumulator collapse into one.
 template <class Pack>
-double select_ns_per_lane(int rounds) {
+[[gnu::noinline]] double select_ns_per_lane(int rounds) {
   using Mask = lanes::Mask<Pack>;
   const double seconds = best_seconds([&] {
     std::array<Pack, kIndependent> acc, x;
@@ -210,7 +212,7 @@ double select_ns_per_lane(int rounds) {
 // as the trace's do.  Four chains: more would not fit the eight mask
 // registers of AVX-512 with their operands, and spills would be timed.
 template <class Pack>
-double mask_ns_per_lane(int rounds) {
+[[gnu::noinline]] double mask_ns_per_lane(int rounds) {
   using Mask = lanes::Mask<Pack>;
   constexpr int kChains = 4;
   constexpr int kOpsPerStep = 5;
@@ -243,7 +245,7 @@ double mask_ns_per_lane(int rounds) {
 // is_integer round trips.  Each conversion waits a few cycles for the one
 // before it, so there are twice as many chains as for the other operations.
 template <class Pack>
-double conversion_ns_per_lane(int rounds) {
+[[gnu::noinline]] double conversion_ns_per_lane(int rounds) {
   constexpr int kChains = 2 * kIndependent;
   const double seconds = best_seconds([&] {
     std::array<Pack, kChains> acc;
