@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -59,6 +60,10 @@ int cutCreateTimer(unsigned int* timer) {
   Timers& t = timers();
   std::lock_guard lock(t.mutex);
   if (injected(t, cutil_test_hooks::TimerOp::create) || timer == nullptr) return 0;
+  // Handles count up and wrap, skipping 0 and any still in use, so that a
+  // long run's handles never name a live timer twice.
+  if (t.timers.size() == std::numeric_limits<unsigned int>::max()) return 0;
+  while (t.next_handle == 0 || t.timers.contains(t.next_handle)) ++t.next_handle;
   const unsigned int handle = t.next_handle++;
   t.timers.emplace(handle, Timer{});
   *timer = handle;
@@ -114,6 +119,12 @@ void fail_next(TimerOp op) {
   Timers& t = timers();
   std::lock_guard lock(t.mutex);
   t.failure = op;
+}
+
+void set_next_handle(unsigned int handle) {
+  Timers& t = timers();
+  std::lock_guard lock(t.mutex);
+  t.next_handle = handle;
 }
 
 void reset() {

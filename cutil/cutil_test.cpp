@@ -106,6 +106,30 @@ TEST(CutilTimer, HandlesStayDistinctAcrossThreads) {
   for (const unsigned int h : all) EXPECT_EQ(cutDeleteTimer(h), 1);
 }
 
+// Handles wrap after the largest, past 0 and past every timer still live:
+// a new timer never takes over a live one's handle.
+TEST(CutilTimer, HandlesWrapPastZeroAndLiveTimers) {
+  unsigned int live = 0;
+  ASSERT_EQ(cutCreateTimer(&live), 1);
+  ASSERT_EQ(cutStartTimer(live), 1);
+
+  unsigned int last = 0, wrapped = 0;
+  cutil_test_hooks::set_next_handle(0xffffffffu);
+  ASSERT_EQ(cutCreateTimer(&last), 1);
+  EXPECT_EQ(last, 0xffffffffu);
+  ASSERT_EQ(cutCreateTimer(&wrapped), 1);
+  EXPECT_NE(wrapped, 0u);
+
+  unsigned int beside = 0;
+  cutil_test_hooks::set_next_handle(live);
+  ASSERT_EQ(cutCreateTimer(&beside), 1);
+  EXPECT_NE(beside, live);
+  EXPECT_EQ(cutDeleteTimer(beside), 1);
+  EXPECT_EQ(cutStopTimer(live), 1) << "the live timer is still there";
+  EXPECT_GE(cutGetTimerValue(live), 0.0f);
+  for (const unsigned int h : {live, last, wrapped}) EXPECT_EQ(cutDeleteTimer(h), 1) << h;
+}
+
 TEST(CutilTimer, TestHookFailsTheChosenOperationOnce) {
   using cutil_test_hooks::TimerOp;
   unsigned int timer = 0;

@@ -194,6 +194,17 @@ int gpu_release() {
   return 0;
 }
 
+// The frame buffer made again for a new size, with the checks of the
+// release and the allocation it stands for; the sphere buffer, its texture
+// and the stores stay as they are.
+int gpu_resize(int width, int height) {
+  CHECK_CUDA(cudaFree(device_pixels), 81);
+  CHECK_CUDA(cudaMalloc(&device_pixels, static_cast<std::size_t>(width * height * 4)), 37);
+  frame_width = width;
+  frame_height = height;
+  return 0;
+}
+
 // More than 32 spheres would run past the 1024-byte buffer: refused like
 // the other two uploads' excess.
 int upload_spheres(const Sphere* records, int count) {

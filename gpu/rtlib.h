@@ -19,6 +19,11 @@ int gpu_init(int width, int height);
 // Unbinds the sphere texture and frees the frame buffer.  Returns 0.
 int gpu_release();
 
+// Makes later frames width x height: a new frame buffer in place of the
+// old, while the sphere buffer, its texture and the stores stay as they
+// are.  Only between gpu_init and gpu_release.  Returns 0.
+int gpu_resize(int width, int height);
+
 // Copy `count` records byte for byte into the kernel's stores, from record 0.
 // Each returns 0, or -1 without copying or printing anything when `count` is
 // above the store's capacity (32 spheres, 32 materials, 8 lights).

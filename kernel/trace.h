@@ -105,8 +105,9 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& 
 //
 // The sphere loop keeps the nearest root t = -(b + sqrt(disc)), the
 // sphere's index and, where the surface is wanted, the sphere's centre and
-// material, chosen as it stores (reading them back by index after the loop
-// cost a copy of the sphere through memory on every search).  The hit
+// material, chosen as it stores, so that nothing is read back by index
+// after the loop, which would copy the sphere through memory on every
+// search.  The hit
 // point and normal are made once, after it, from the same values as a store
 // inside the loop would have used, so they have the same bits.  A search
 // whose normal and material nobody reads (the shadow ray's) skips them.
@@ -378,9 +379,9 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
     if (!any_live) break;
 
     // The rest of the bounce in one loop: the shadow test, the shading and
-    // the continuation of each pack share its hit, kept in registers from
-    // one step to the next (measured faster at both widths than a loop for
-    // the shadow tests and another for the rest).
+    // the continuation of each pack share its hit, which stays in registers
+    // from one step to the next instead of going through memory between a
+    // loop of shadow tests and a loop of the rest.
     for (int p = 0; p < kPacks; ++p) {
       PackState<Float>& pack = packs[p];
       if (!pack.live) continue;

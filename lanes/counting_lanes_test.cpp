@@ -148,41 +148,73 @@ Vec4T<Counted> shade(const SceneView& view, float tilt) {
                                     load_material<Counted>(view.materials, hit.material));
 }
 
-TEST(CountingLanes, HandCountedWork) {
-  const HostScene scene = empty_view();
-  const SceneView view = scene.view();
-  struct Case {
-    const char* what;
-    std::function<void()> work;
-    OpCounts expected;  // divisions, square roots, powers, other, compares, selects, mask ops, conversions
-  };
-  const Case cases[] = {
-      // |v| = sqrt(x*x + (y*y + z*z)): 3 products, 2 sums, a root; then 3 quotients.
-      {"normalise a vector",
-       [] {
-         Vec4T<Counted> v(1.0f, 2.0f, 3.0f);
-         vec_normalize(v);
-       },
-       {3, 1, 0, 5}},
-      // The camera ray: x - w/2 and y - h/2 (2 other), their conversions
-      // (2), and the normalisation (5 other, a root, 3 quotients).
-      // Per sphere: b (5 other), b > 0 and the skipped-index test (2
-      // compares, an or), all (1 mask op), b*b - c (2 other), disc < 0 and
-      // c < 0 (2 compares, two ors) and all (1): 7 other, 4 compares, 5
-      // mask ops (the sphere's index is made from the loop counter, not
-      // counted as arithmetic); oc and c are the sphere's terms
-      // for the eye, made once with the spheres.  After the spheres the
-      // miss test !(t_min == kNoHit) and its any (1 compare, 2 mask ops);
-      // then active && hit and the any that ends the loop (2 mask ops).
-      // Three channels of scale, sign test, select, minimum and
-      // truncation (6 other, 3 compares, 3 selects, 3 conversions).
-      {"camera ray that misses every sphere",
-       [&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); },
-       {3, 1, 0, 2 + 5 + 4 * 7 + 6, 4 * 4 + 1 + 3, 3, 4 * 5 + 2 + 2, 2 + 3}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(count(c.work), c.expected) << c.what;
+// The vector math's own counts: |v| = sqrt(x*x + (y*y + z*z)) is 3
+// products, 2 sums and a root, then 3 quotients.
+TEST(CountingLanes, NormalisingIsOneRootAndThreeQuotients) {
+  Vec4T<Counted> v(1.0f, 2.0f, 3.0f);
+  EXPECT_EQ(count([&] { vec_normalize(v); }), (OpCounts{3, 1, 0, 5}));
+}
+
+// The counts of the trace, as properties that hold whatever its operations
+// are in detail.
+
+// Every sphere straight behind the eye: each camera ray finds its centre
+// behind the origin, so every pixel takes the same path through the trace.
+HostScene scene_behind_the_eye() {
+  HostScene scene = empty_view();
+  Sphere spheres[4]{};
+  for (int i = 0; i < 4; ++i) {
+    spheres[i].center = Vec4(0.0f, 0.0f, 100.0f + 10.0f * static_cast<float>(i));
+    spheres[i].radius_sq = 1.0f;
   }
+  scene.set_spheres(spheres, 4);
+  return scene;
+}
+
+// Pixels that see the same thing cost the same: a frame's counts are its
+// pixel count times one pixel's, so the counts scale with the pixels.
+TEST(CountingLanes, CountsScaleWithPixelsThatSeeTheSame) {
+  const HostScene scene = scene_behind_the_eye();
+  const SceneView view = scene.view();
+  constexpr int kWidth = 16, kHeight = 8;
+  const OpCounts one = count([&] { (void)trace_pixel<Counted>(view, 5, 3, kWidth, kHeight); });
+  const OpCounts frame = count([&] {
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) (void)trace_pixel<Counted>(view, x, y, kWidth, kHeight);
+    }
+  });
+  constexpr std::uint64_t n = kWidth * kHeight;
+  EXPECT_EQ(frame, (OpCounts{n * one.divisions, n * one.square_roots, n * one.powers, n * one.other,
+                             n * one.compares, n * one.selects, n * one.mask_ops, n * one.conversions}));
+  // The camera ray itself is made and normalised, and its colour packed.
+  EXPECT_GE(one.divisions, 3u);
+  EXPECT_GE(one.square_roots, 1u);
+  EXPECT_GT(one.conversions, 0u);
+}
+
+// A ray that hits nothing is not shaded: no power, and less of the
+// arithmetic than a ray that hits a lit sphere, which is shaded, bounces
+// and sends a shadow ray.
+TEST(CountingLanes, AMissCostsLessThanAHitAndIsNotShaded) {
+  HostScene scene = scene_behind_the_eye();
+  Sphere spheres[4]{};
+  for (int i = 0; i < 4; ++i) {
+    spheres[i].center = Vec4(0.0f, 0.0f, i == 0 ? -10.0f : 100.0f + 10.0f * static_cast<float>(i));
+    spheres[i].radius_sq = 1.0f;
+  }
+  scene.set_spheres(spheres, 4);
+  scene.light_position = Vec4(0.0f, 0.0f, 0.0f);
+  const SceneView view = scene.view();
+  const OpCounts hit = count([&] { (void)trace_pixel<Counted>(view, 320, 240, 640, 480); });
+  const OpCounts miss = count([&] { (void)trace_pixel<Counted>(view, 0, 0, 640, 480); });
+  EXPECT_EQ(miss.powers, 0u);
+  EXPECT_GE(hit.powers, 1u) << "the sphere faces the light at the eye: its highlight counts";
+  EXPECT_GT(hit.divisions, miss.divisions);
+  EXPECT_GT(hit.square_roots, miss.square_roots);
+  EXPECT_GT(hit.other, miss.other);
+  EXPECT_GT(hit.compares, miss.compares);
+  EXPECT_GT(hit.selects, miss.selects);
+  EXPECT_GT(hit.mask_ops, miss.mask_ops);
 }
 
 // The power is evaluated where the highlight can change the colour and

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 
 #include "lanes/simd_lanes.h"
@@ -13,9 +15,11 @@
 namespace roofline {
 namespace {
 
-using Pack = lanes::NativePack;
-using Mask = lanes::Mask<Pack>;
-using IntPack = lanes::Int<Pack>;
+// Speeds are measured over the lane type of the kernel in question: `float`
+// for the one-pixel kernel, the native pack for the packed one.  Each
+// measurement is a function of its own (noinline): inlined into one caller,
+// the compiler keeps the loops' packs in memory and times the stores.
+template <class Pack>
 constexpr int kLanes = lanes::LaneTypes<Pack>::width;
 
 // Long enough to be timed, short enough to stay in L1 with its inputs.
@@ -46,10 +50,43 @@ void touch(T* p) {
   asm volatile("" : : "r"(p) : "memory");
 }
 
+// One pack from aligned memory, and back.  A lone float passes through an
+// empty asm, so that the compiler cannot make the one-lane loop a vector
+// loop: the one-pixel kernel's arithmetic is not vectorised either.
+template <class Pack>
+Pack load(const float* p) {
+  if constexpr (std::is_same_v<Pack, float>) {
+    float v = *p;
+    asm volatile("" : "+x"(v));
+    return v;
+  } else {
+    return Pack(p, lanes::stdx::vector_aligned);
+  }
+}
+
+template <class Pack>
+void store(const Pack& v, float* p) {
+  if constexpr (std::is_same_v<Pack, float>) {
+    *p = v;
+  } else {
+    v.copy_to(p, lanes::stdx::vector_aligned);
+  }
+}
+
+// Float to int32 and back, as the trace's truncations do.
+template <class Pack>
+Pack through_int(const Pack& v) {
+  if constexpr (std::is_same_v<Pack, float>) {
+    return static_cast<float>(static_cast<std::int32_t>(v));
+  } else {
+    return lanes::stdx::static_simd_cast<Pack>(lanes::stdx::static_simd_cast<lanes::Int<Pack>>(v));
+  }
+}
+
 // Nanoseconds per lane of `op` over packs of independent inputs: bases in
 // [0.5, 1) and exponents in [20, 90), the ranges the trace's powers see.
-template <class Op>
-double ns_per_lane(Op op, int rounds) {
+template <class Pack, class Op>
+[[gnu::noinline]] double ns_per_lane(Op op, int rounds) {
   alignas(64) static float a[kElements], b[kElements], out[kElements];
   for (int i = 0; i < kElements; ++i) {
     a[i] = 0.5f + 0.5f * static_cast<float>(i) / kElements;
@@ -57,11 +94,7 @@ double ns_per_lane(Op op, int rounds) {
   }
   const double best = best_seconds([&] {
     for (int r = 0; r < rounds; ++r) {
-      for (int i = 0; i < kElements; i += kLanes) {
-        const Pack x(a + i, lanes::stdx::vector_aligned);
-        const Pack y(b + i, lanes::stdx::vector_aligned);
-        op(x, y).copy_to(out + i, lanes::stdx::vector_aligned);
-      }
+      for (int i = 0; i < kElements; i += kLanes<Pack>) store(op(load<Pack>(a + i), load<Pack>(b + i)), out + i);
       touch(out);
     }
   });
@@ -70,7 +103,8 @@ double ns_per_lane(Op op, int rounds) {
 
 // Multiplications and additions in chains enough to keep the pipes busy
 // rather than waiting on each result.
-double other_ns_per_lane(int rounds) {
+template <class Pack>
+[[gnu::noinline]] double other_ns_per_lane(int rounds) {
   constexpr int kChains = 12;
   const double best = best_seconds([&] {
     std::array<Pack, kChains> acc;
@@ -83,7 +117,7 @@ double other_ns_per_lane(int rounds) {
     }
     touch(acc.data());
   });
-  return best * 1e9 / (static_cast<double>(rounds) * kChains * 2 * kLanes);
+  return best * 1e9 / (static_cast<double>(rounds) * kChains * 2 * kLanes<Pack>);
 }
 
 // Makes the compiler forget what `v` holds, at no cost in instructions: the
@@ -93,7 +127,11 @@ double other_ns_per_lane(int rounds) {
 template <class T>
 [[gnu::always_inline]] inline void forget(T& v) {
   static_assert(std::is_trivially_copyable_v<T>);
-  if constexpr (sizeof(T) <= sizeof(std::uint64_t)) {
+  if constexpr (std::is_same_v<T, float>) {
+    asm volatile("" : "+x"(v));
+  } else if constexpr (std::is_same_v<T, bool>) {
+    asm volatile("" : "+r"(v));
+  } else if constexpr (sizeof(T) <= sizeof(std::uint64_t)) {
     using Bits = std::conditional_t<
         sizeof(T) == 1, std::uint8_t,
         std::conditional_t<sizeof(T) == 2, std::uint16_t,
@@ -119,12 +157,15 @@ template <class T>
 // cost more than these cheap operations themselves.
 constexpr int kIndependent = 8;
 
+template <class Pack>
 double ns_per_lane_of(double seconds, int rounds, int ops_per_round) {
-  return seconds * 1e9 / (static_cast<double>(rounds) * ops_per_round * kLanes);
+  return seconds * 1e9 / (static_cast<double>(rounds) * ops_per_round * kLanes<Pack>);
 }
 
 // Less-than of packs whose values the compiler must take as new each round.
-double compare_ns_per_lane(int rounds) {
+template <class Pack>
+[[gnu::noinline]] double compare_ns_per_lane(int rounds) {
+  using Mask = lanes::Mask<Pack>;
   const double seconds = best_seconds([&] {
     std::array<Pack, kIndependent> x;
     for (int k = 0; k < kIndependent; ++k) x[k] = Pack(0.5f + 0.1f * static_cast<float>(k));
@@ -138,12 +179,14 @@ double compare_ns_per_lane(int rounds) {
       }
     }
   });
-  return ns_per_lane_of(seconds, rounds, kIndependent);
+  return ns_per_lane_of<Pack>(seconds, rounds, kIndependent);
 }
 
 // Blends into accumulators, alternating two masks so that no two
 // consecutive blends of one accumulator collapse into one.
-double select_ns_per_lane(int rounds) {
+template <class Pack>
+[[gnu::noinline]] double select_ns_per_lane(int rounds) {
+  using Mask = lanes::Mask<Pack>;
   const double seconds = best_seconds([&] {
     std::array<Pack, kIndependent> acc, x;
     for (int k = 0; k < kIndependent; ++k) {
@@ -161,14 +204,16 @@ double select_ns_per_lane(int rounds) {
     }
     for (Pack& a : acc) forget(a);
   });
-  return ns_per_lane_of(seconds, rounds, kIndependent);
+  return ns_per_lane_of<Pack>(seconds, rounds, kIndependent);
 }
 
 // The trace's mask vocabulary in an even mix: an and, a not and an or
 // (m = !(m && a) || b), then an any and an all test, each feeding a branch
 // as the trace's do.  Four chains: more would not fit the eight mask
 // registers of AVX-512 with their operands, and spills would be timed.
-double mask_ns_per_lane(int rounds) {
+template <class Pack>
+[[gnu::noinline]] double mask_ns_per_lane(int rounds) {
+  using Mask = lanes::Mask<Pack>;
   constexpr int kChains = 4;
   constexpr int kOpsPerStep = 5;
   const double seconds = best_seconds([&] {
@@ -193,25 +238,26 @@ double mask_ns_per_lane(int rounds) {
     forget(m2);
     forget(m3);
   });
-  return ns_per_lane_of(seconds, rounds, kChains * kOpsPerStep);
+  return ns_per_lane_of<Pack>(seconds, rounds, kChains * kOpsPerStep);
 }
 
 // Float to int32 and back, in chains: the trace's truncations and its
 // is_integer round trips.  Each conversion waits a few cycles for the one
 // before it, so there are twice as many chains as for the other operations.
-double conversion_ns_per_lane(int rounds) {
+template <class Pack>
+[[gnu::noinline]] double conversion_ns_per_lane(int rounds) {
   constexpr int kChains = 2 * kIndependent;
   const double seconds = best_seconds([&] {
     std::array<Pack, kChains> acc;
     for (int k = 0; k < kChains; ++k) acc[k] = Pack(1.5f + static_cast<float>(k));
     for (int r = 0; r < rounds; ++r) {
       for (int k = 0; k < kChains; ++k) {
-        acc[k] = lanes::stdx::static_simd_cast<Pack>(lanes::stdx::static_simd_cast<IntPack>(acc[k]));
+        acc[k] = through_int(acc[k]);
       }
     }
     for (Pack& a : acc) forget(a);
   });
-  return ns_per_lane_of(seconds, rounds, 2 * kChains);
+  return ns_per_lane_of<Pack>(seconds, rounds, 2 * kChains);
 }
 
 }  // namespace
@@ -224,31 +270,46 @@ lanes::OpCounts count_frame_ops(const SceneView& scene, int width, int height) {
   return lanes::counted_ops - before;
 }
 
-Throughput measure_throughput() {
+namespace {
+
+template <class Pack>
+Throughput measure_throughput_of() {
   Throughput t;
-  t.lanes = kLanes;
-  t.division_ns = ns_per_lane([](const Pack& x, const Pack& y) { return x / y; }, 64);
-  t.square_root_ns = ns_per_lane([](const Pack& x, const Pack&) { return lanes::sqrt(x); }, 64);
-  t.power_ns = ns_per_lane([](const Pack& x, const Pack& y) { return lanes::pow(x, y); }, 16);
-  t.other_ns = other_ns_per_lane(20000);
-  t.compare_ns = compare_ns_per_lane(400000);
-  t.select_ns = select_ns_per_lane(400000);
-  t.mask_ns = mask_ns_per_lane(100000);
-  t.conversion_ns = conversion_ns_per_lane(100000);
+  t.lanes = kLanes<Pack>;
+  t.division_ns = ns_per_lane<Pack>([](const Pack& x, const Pack& y) { return x / y; }, 64);
+  t.square_root_ns = ns_per_lane<Pack>([](const Pack& x, const Pack&) { return lanes::sqrt(x); }, 64);
+  t.power_ns = ns_per_lane<Pack>([](const Pack& x, const Pack& y) { return lanes::pow(x, y); }, 16);
+  t.other_ns = other_ns_per_lane<Pack>(20000);
+  t.compare_ns = compare_ns_per_lane<Pack>(400000);
+  t.select_ns = select_ns_per_lane<Pack>(400000);
+  t.mask_ns = mask_ns_per_lane<Pack>(100000);
+  t.conversion_ns = conversion_ns_per_lane<Pack>(100000);
   return t;
 }
 
-// Mask operations get a time of their own because they mostly run beside
-// the float arithmetic rather than in its place.  Measured on an AVX-512
-// machine (16 lanes, GCC 12), with the loops above run for the same number
-// of rounds: the mask mix alone took 0.79 ms, the multiply-add chains
-// alone 0.33 ms, and both interleaved in one loop 0.89 ms, against 1.12 ms
-// had they queued for the same pipes: two thirds of the float work hid
-// behind the mask work.  Compares, selects and conversions interleaved
-// with the multiply-adds took 0.46, 0.36 and 0.65 ms against sums of 0.56,
-// 0.43 and 0.76 ms: they mostly share the float pipes, as counted here.
-// Summing them overstates the pipes' time by up to a fifth where they mix
-// well, so there the limit errs high rather than low.
+}  // namespace
+
+Throughput measure_throughput(int lanes) {
+  if (lanes == 1) return measure_throughput_of<float>();
+  if (lanes == kLanes<lanes::NativePack>) return measure_throughput_of<lanes::NativePack>();
+  throw std::invalid_argument("no roofline for kernels of " + std::to_string(lanes) + " lanes");
+}
+
+FrameRoofline frame_roofline(const SceneView& scene, int width, int height, int lanes, int threads) {
+  FrameRoofline r;
+  r.ops = count_frame_ops(scene, width, height);
+  r.speed = measure_throughput(lanes);
+  r.limit = frame_limit(r.ops, r.speed, threads);
+  return r;
+}
+
+// Mask operations are a resource of their own because they mostly run
+// beside the float arithmetic rather than in its place: timed in one loop
+// with the multiply-add chains, the mask mix hides about two thirds of the
+// float work.  Compares, selects and conversions interleaved with the
+// multiply-adds take nearly the sum of their separate times, so they are
+// charged to the float pipes; where they mix well that sum overstates the
+// pipes' time by up to a fifth, so the limit errs high rather than low.
 FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads) {
   const double spread = std::max(threads, 1);
   const auto ms = [&](std::uint64_t count, double ns) { return static_cast<double>(count) * ns * 1e-6 / spread; };
@@ -303,14 +364,15 @@ std::string time_text(double ms) {
 
 }  // namespace
 
-std::string roofline_text(const lanes::OpCounts& ops, const Throughput& speed,
-                          const FrameLimit& limit, double measured_ms) {
+std::string roofline_text(const FrameRoofline& roofline, double measured_ms) {
+  const lanes::OpCounts& ops = roofline.ops;
+  const FrameLimit& limit = roofline.limit;
   char line[600];
   std::snprintf(line, sizeof line,
                 "roofline:   %s a frame at %d lanes (bound by the %s: divider %s, float pipes %s, "
                 "mask unit %s); counts: divisions %s, square roots %s, powers %s, other %s, compares %s, "
                 "selects %s, mask ops %s, conversions %s; measured %.2fx the limit\n",
-                time_text(limit.limit_ms).c_str(), speed.lanes, limit.bound, time_text(limit.divider_ms).c_str(),
+                time_text(limit.limit_ms).c_str(), roofline.speed.lanes, limit.bound, time_text(limit.divider_ms).c_str(),
                 time_text(limit.pipes_ms).c_str(), time_text(limit.mask_ms).c_str(),
                 count_text(ops.divisions).c_str(), count_text(ops.square_roots).c_str(),
                 count_text(ops.powers).c_str(), count_text(ops.other).c_str(), count_text(ops.compares).c_str(),

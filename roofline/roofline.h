@@ -1,7 +1,7 @@
 // The frame's roofline on this machine: how much arithmetic the trace does
 // for one frame, counted by running it over the counting lane type, and how
-// fast this CPU retires that arithmetic at the build's vector width,
-// measured by a short micro-benchmark.  Together they give the least time a
+// fast this CPU retires that arithmetic at the width of the kernel that
+// traced the frame, measured by a short micro-benchmark.  Together they give the least time a
 // frame can take here, whatever the code around the arithmetic does.
 #pragma once
 
@@ -17,7 +17,7 @@ namespace roofline {
 lanes::OpCounts count_frame_ops(const SceneView& scene, int width, int height);
 
 // Nanoseconds per lane of each kind of operation on one thread, when
-// independent operations follow each other at the build's native width.
+// independent operations follow each other `lanes` lanes at a time.
 struct Throughput {
   int lanes = 1;
   double division_ns = 0.0;
@@ -31,7 +31,9 @@ struct Throughput {
 };
 
 // Runs for a few tens of milliseconds; takes the best of a few repeats.
-Throughput measure_throughput();
+// `lanes` is a kernel's width: 1 (one pixel a call) or the build's native
+// pack width; any other throws std::invalid_argument.
+Throughput measure_throughput(int lanes);
 
 // Three resources work side by side, so the frame can go no faster than
 // the busiest.  The divider takes divisions and square roots; the float
@@ -50,9 +52,18 @@ struct FrameLimit {
 // `threads` of 0 or less count as one.
 FrameLimit frame_limit(const lanes::OpCounts& ops, const Throughput& speed, int threads);
 
+// A frame's roofline for the kernel that traced it: the frame's operations,
+// this CPU's speeds at the kernel's `lanes`, and the limit they give on
+// `threads` threads.  Takes as long as measure_throughput.
+struct FrameRoofline {
+  lanes::OpCounts ops;
+  Throughput speed;
+  FrameLimit limit;
+};
+FrameRoofline frame_roofline(const SceneView& scene, int width, int height, int lanes, int threads);
+
 // One line for people: the limit and its bound, each resource's time, how
 // far `measured_ms` is from the limit, and the count of every class.
-std::string roofline_text(const lanes::OpCounts& ops, const Throughput& speed,
-                          const FrameLimit& limit, double measured_ms);
+std::string roofline_text(const FrameRoofline& roofline, double measured_ms);
 
 }  // namespace roofline

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
+
+#include "lanes/simd_lanes.h"
 
 namespace {
 
@@ -52,6 +55,21 @@ TEST(FrameLimit, CountsTimesCostsPerResourceWithTheBusiestBounding) {
     EXPECT_DOUBLE_EQ(limit.limit_ms, std::max({c.divider_ms, c.pipes_ms, c.mask_ms}));
     EXPECT_STREQ(limit.bound, c.bound);
   }
+}
+
+// The speeds are measured at the width of the kernel asked about: one lane
+// for the one-pixel kernel, the native pack's for the packed one; a width
+// no kernel has is refused.
+TEST(Roofline, MeasuresAtTheKernelsWidth) {
+  for (const int lanes : {1, lanes::LaneTypes<lanes::NativePack>::width}) {
+    const roofline::Throughput t = roofline::measure_throughput(lanes);
+    EXPECT_EQ(t.lanes, lanes);
+    for (const double ns : {t.division_ns, t.square_root_ns, t.power_ns, t.other_ns, t.compare_ns, t.select_ns,
+                            t.mask_ns, t.conversion_ns}) {
+      EXPECT_GT(ns, 0.0) << lanes << " lanes";
+    }
+  }
+  EXPECT_THROW(roofline::measure_throughput(3), std::invalid_argument);
 }
 
 }  // namespace

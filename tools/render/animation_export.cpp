@@ -11,10 +11,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "image/frame_files.h"
 #include "tools/outputs/child_process.h"
 #include "tools/outputs/interrupts.h"
 #include "tools/outputs/output_error.h"
-#include "tools/render/frame_image.h"
 #include "tools/render/mp4_video.h"
 
 namespace render_tool {
@@ -65,7 +65,7 @@ void export_animation(FrameRenderer& renderer, int frames, float rate, const Fra
   for (int i = 0; i < frames; ++i) {
     outputs::OutputSet frame(std::vector<outputs::Destination>{frame_destination(out_dir, i, frames)});
     renderer.render(scene_at_clock(clocks[static_cast<std::size_t>(i)]), pixels);
-    frame.write_all({encode_png(pixels, size.width, size.height)});
+    frame.write_all({image::frame_png_bytes(pixels, size.width, size.height)});
     if (on_frame) on_frame(i + 1);
   }
 }

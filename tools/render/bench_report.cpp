@@ -8,8 +8,7 @@
 namespace render_tool {
 namespace {
 
-// Keys in the order they are added, so that the object reads as the text does.
-using Json = nlohmann::ordered_json;
+using Json = JsonReport;
 
 template <class... Args>
 std::string format(const char* pattern, Args... args) {
@@ -52,6 +51,8 @@ void add_backend(Json& j, const BackendInfo& b) {
 
 }  // namespace
 
+std::string json_report_text(const JsonReport& report) { return report.dump() + "\n"; }
+
 std::string bench_report_text(const BenchResult& r, const BackendInfo& backend, FrameSize size) {
   std::string out = backend_lines(backend);
   out += "frames:     " + std::to_string(r.frames) + " timed in " + format("%.2f s", r.elapsed_s) + " after " +
@@ -69,13 +70,13 @@ std::string bench_report_text(const BenchResult& r, const BackendInfo& backend, 
   return out;
 }
 
-std::string bench_report_json(const BenchResult& r, const BackendInfo& backend, const BenchPlan& plan,
-                              FrameSize size) {
+JsonReport bench_report_json(const BenchResult& r, const BackendInfo& backend, const BenchPlan& plan,
+                             FrameSize size) {
   Json j = result_json(r, size);
   j["rate"] = static_cast<double>(plan.rate);
   add_backend(j, backend);
   j["version"] = VELMORA_VERSION;
-  return j.dump();
+  return j;
 }
 
 std::string compare_report_text(const std::vector<CompareRow>& rows, const BackendInfo& backend, FrameSize size) {
@@ -100,8 +101,8 @@ std::string compare_report_text(const std::vector<CompareRow>& rows, const Backe
   return out;
 }
 
-std::string compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
-                                const BenchPlan& plan, FrameSize size) {
+JsonReport compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
+                               const BenchPlan& plan, FrameSize size) {
   Json configs = Json::array();
   for (const CompareRow& row : rows) {
     const BenchResult& r = row.result;
@@ -123,8 +124,7 @@ std::string compare_report_json(const std::vector<CompareRow>& rows, const Backe
               {"width", size.width},
               {"height", size.height},
               {"configs", configs},
-              {"version", VELMORA_VERSION}}
-      .dump();
+              {"version", VELMORA_VERSION}};
 }
 
 std::string sizes_report_text(const std::vector<SizeRow>& rows, const BackendInfo& backend) {
@@ -144,7 +144,7 @@ std::string sizes_report_text(const std::vector<SizeRow>& rows, const BackendInf
   return out;
 }
 
-std::string sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo& backend, const BenchPlan& plan) {
+JsonReport sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo& backend, const BenchPlan& plan) {
   Json sizes = Json::array();
   for (const SizeRow& row : rows) {
     Json j = result_json(row.result, row.size);
@@ -155,7 +155,7 @@ std::string sizes_report_json(const std::vector<SizeRow>& rows, const BackendInf
   add_backend(j, backend);
   j["sizes"] = sizes;
   j["version"] = VELMORA_VERSION;
-  return j.dump();
+  return j;
 }
 
 }  // namespace render_tool

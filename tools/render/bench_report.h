@@ -3,6 +3,7 @@
 // side-by-side comparison, or one configuration at several frame sizes.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -11,17 +12,25 @@
 
 namespace render_tool {
 
+// A report for programs: one object, its keys in the order they are added,
+// so that it reads as the text does.
+using JsonReport = nlohmann::ordered_json;
+
+// A JSON report as it is printed: the object on one line, ended by a
+// newline as every text report is.
+std::string json_report_text(const JsonReport& report);
+
 // One configuration at one size: a few aligned lines.
 std::string bench_report_text(const BenchResult& result, const BackendInfo& backend, FrameSize size);
-std::string bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan,
-                              FrameSize size);
+JsonReport bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan,
+                             FrameSize size);
 
 // A table of the configurations with each median's speed-up over the scalar
 // kernel's on as many threads, and over the same kernel's on one thread.
 std::string compare_report_text(const std::vector<CompareRow>& rows, const BackendInfo& backend, FrameSize size);
 // {"backend", "device", "seconds_each", "rate", "configs": [...], ...}.
-std::string compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
-                                const BenchPlan& plan, FrameSize size);
+JsonReport compare_report_json(const std::vector<CompareRow>& rows, const BackendInfo& backend,
+                               const BenchPlan& plan, FrameSize size);
 
 // One configuration at several sizes, measured in turns.
 struct SizeRow {
@@ -33,6 +42,6 @@ struct SizeRow {
 // median time each has: how the time per frame grows with the pixel count.
 std::string sizes_report_text(const std::vector<SizeRow>& rows, const BackendInfo& backend);
 // {"backend", "device", ..., "sizes": [{"width", "height", "pixels", "median_ms", ...}]}.
-std::string sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo& backend, const BenchPlan& plan);
+JsonReport sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo& backend, const BenchPlan& plan);
 
 }  // namespace render_tool

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 namespace render_tool {
@@ -30,7 +32,7 @@ TEST(BenchReport, SizesShowHowTheTimeGrowsWithThePixels) {
   EXPECT_NE(text.find("  320x240     76800"), std::string::npos) << text;
   EXPECT_NE(text.find("kernel:     simd, 16 lanes\n"), std::string::npos) << text;
 
-  const nlohmann::json j = nlohmann::json::parse(sizes_report_json(rows, kBackend, BenchPlan{2.0, 60.0f, 0.4}));
+  const nlohmann::json j = nlohmann::json::parse(json_report_text(sizes_report_json(rows, kBackend, BenchPlan{2.0, 60.0f, 0.4})));
   EXPECT_EQ(j["backend"], "cpu");
   EXPECT_EQ(j["seconds_each"], 2.0);
   ASSERT_EQ(j["sizes"].size(), 2u);
@@ -46,8 +48,11 @@ TEST(BenchReport, JsonStaysValidForOddValues) {
   BenchResult empty;
   empty.frame_ms.median = std::numeric_limits<double>::quiet_NaN();
   const BackendInfo odd{"cpu", "Model \"X\"\n\\", 1, 1, "scalar"};
-  const nlohmann::json j =
-      nlohmann::json::parse(bench_report_json(empty, odd, BenchPlan{}, FrameSize{64, 48}));
+  const std::string text = json_report_text(bench_report_json(empty, odd, BenchPlan{}, FrameSize{64, 48}));
+  // One line, ended as the text reports are: the device's newline escaped.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_EQ(text.back(), '\n') << text;
+  const nlohmann::json j = nlohmann::json::parse(text);
   EXPECT_TRUE(j["median_ms"].is_null());
   EXPECT_EQ(j["device"], "Model \"X\"\n\\");
   EXPECT_EQ(j["width"], 64);

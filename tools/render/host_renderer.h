@@ -9,7 +9,8 @@ namespace render_tool {
 class HostLayerRenderer final : public FrameRenderer {
  public:
   // Creates the device context for a frame of `frame_size`.  One renderer at
-  // a time: the host layer holds one context.
+  // a time: the host layer holds one context in its globals, so a second
+  // renderer while one is live throws std::logic_error.
   explicit HostLayerRenderer(FrameSize frame_size);
   ~HostLayerRenderer() override;
   HostLayerRenderer(const HostLayerRenderer&) = delete;
@@ -18,11 +19,9 @@ class HostLayerRenderer final : public FrameRenderer {
   // Uploads `scene`, renders and reads back.
   FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
 
-  // Makes later frames `frame_size`: the context is released and created
-  // again for that size (the host layer knows one size per context).
-  // Nothing happens when the size is the same.
-  // Each new context allocates its own sphere buffer, which the host layer
-  // keeps to the end of the process: about 1 KiB a resize.
+  // Makes later frames `frame_size`: a new device frame buffer of that size,
+  // the sphere buffer and the stores kept.  Nothing happens when the size is
+  // the same.
   void resize(FrameSize frame_size);
 };
 

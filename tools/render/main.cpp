@@ -24,7 +24,6 @@
 #include "tools/outputs/standard_streams.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
-#include "tools/render/frame_image.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/options.h"
 #include "tools/render/progress_bar.h"
@@ -66,8 +65,7 @@ int render_single_frame(const RenderOptions& o) {
   // Every destination is checked, and the temporaries of files made, before
   // the frame is rendered.
   std::vector<std::string> names;
-  if (!o.png_path.empty()) names.push_back(o.png_path);
-  if (!o.raw_path.empty()) names.push_back(o.raw_path);
+  for (const FrameOutput& output : o.frame_outputs) names.push_back(output.path);
   outputs::OutputSet outputs(names);
 
   const PosedScene scene = posed_scene(o);
@@ -78,8 +76,9 @@ int render_single_frame(const RenderOptions& o) {
   renderer.render(scene.records, pixels);
 
   std::vector<std::vector<std::uint8_t>> contents;
-  if (!o.png_path.empty()) contents.push_back(encode_png(pixels, size.width, size.height));
-  if (!o.raw_path.empty()) contents.push_back(raw_frame_bytes(pixels));
+  for (const FrameOutput& output : o.frame_outputs) {
+    contents.push_back(output.format->encode(pixels, size.width, size.height));
+  }
 
   // When the frame itself went to standard output, the report goes to
   // standard error so as not to mix with it.
@@ -159,6 +158,19 @@ int render_animation(const RenderOptions& o) {
   return 0;
 }
 
+// The report in the form asked for, on standard output, with the frame's
+// roofline when there is one: every form ends with a newline.
+void print_report(const RenderOptions& o, std::string text, JsonReport json,
+                  const std::optional<roofline::FrameRoofline>& roofline, double measured_ms) {
+  if (o.json) {
+    if (roofline) add_roofline(json, *roofline, measured_ms);
+    text = json_report_text(json);
+  } else if (roofline) {
+    text += roofline::roofline_text(*roofline, measured_ms);
+  }
+  std::fputs(text.c_str(), stdout);
+}
+
 int run_compare(const RenderOptions& o, const BenchPlan& plan) {
   if (backend_info().backend != "cpu") {
     print_error("--compare needs the CPU back-end, which has the kernels and threads to compare");
@@ -172,15 +184,17 @@ int run_compare(const RenderOptions& o, const BenchPlan& plan) {
   const auto rows = measure_comparison(renderer, plan, standard_comparison(backend_info().threads),
                                                 apply, [] { return backend_info().lanes; });
   const BackendInfo backend = backend_info();
-  // Against the fastest kernel on every thread.
-  double fastest_ms = rows.back().result.frame_ms.median;
+  // Against the fastest kernel on every thread, at that kernel's width.
+  const CompareRow* fastest = &rows.back();
   for (const CompareRow& row : rows) {
-    if (row.config.threads == backend.threads) fastest_ms = std::min(fastest_ms, row.result.frame_ms.median);
+    if (row.config.threads == backend.threads && row.result.frame_ms.median < fastest->result.frame_ms.median) {
+      fastest = &row;
+    }
   }
-  const std::string report = o.json ? compare_report_json(rows, backend, plan, renderer.size())
-                                    : compare_report_text(rows, backend, renderer.size());
-  std::fputs(with_frame_roofline(report, o.json, plan, renderer.size(), backend.threads, fastest_ms).c_str(),
-             stdout);
+  print_report(o, compare_report_text(rows, backend, renderer.size()),
+               compare_report_json(rows, backend, plan, renderer.size()),
+               benchmark_roofline(plan, renderer.size(), fastest->lanes, backend.threads),
+               fastest->result.frame_ms.median);
   return 0;
 }
 
@@ -197,18 +211,15 @@ int run_bench(const RenderOptions& o) {
   for (std::size_t i = 0; i < results.size(); ++i) rows.push_back({o.sizes[i], results[i]});
   const BackendInfo backend = backend_info();
   if (rows.size() == 1) {
-    const std::string report = o.json ? bench_report_json(rows[0].result, backend, plan, rows[0].size)
-                                      : bench_report_text(rows[0].result, backend, rows[0].size);
-    // The roofline is this CPU's limit: it says nothing of a GPU's frame.
-    std::fputs(backend.backend == "cpu" ? with_frame_roofline(report, o.json, plan, rows[0].size, backend.threads,
-                                                              rows[0].result.frame_ms.median)
-                                              .c_str()
-                                        : report.c_str(),
-               stdout);
+    const SizeRow& row = rows[0];
+    // The roofline is this CPU's limit, for the kernel that ran: it says
+    // nothing of a GPU's frame.
+    std::optional<roofline::FrameRoofline> roofline;
+    if (backend.backend == "cpu") roofline = benchmark_roofline(plan, row.size, backend.lanes, backend.threads);
+    print_report(o, bench_report_text(row.result, backend, row.size),
+                 bench_report_json(row.result, backend, plan, row.size), roofline, row.result.frame_ms.median);
   } else {
-    const std::string report =
-        o.json ? sizes_report_json(rows, backend, plan) + "\n" : sizes_report_text(rows, backend);
-    std::fputs(report.c_str(), stdout);
+    print_report(o, sizes_report_text(rows, backend), sizes_report_json(rows, backend, plan), std::nullopt, 0.0);
   }
   return 0;
 }

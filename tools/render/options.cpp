@@ -137,13 +137,20 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
   return text;
 }
 
+// " [--out FILE.png] [--raw FILE]": an option for each frame format.
+std::string frame_output_usage() {
+  std::string usage;
+  for (const FrameFormat& f : frame_formats()) usage += std::string(" [") + f.option + " " + f.value_name + "]";
+  return usage;
+}
+
 // The three forms of the command line, shown in place of CLI11's one-line
 // usage, which cannot say which options go together.
 class UsageFormatter : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override {
     return "Usage:\n"
-           "  velmora-render [--initial | --clock T] [--out FILE.png] [--raw FILE]\n"
+           "  velmora-render [--initial | --clock T]" + frame_output_usage() + "\n"
            "  velmora-render --verify [--initial | --clock T]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
@@ -244,16 +251,14 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
           ->type_name("T")
           ->check(usable_in_single_precision())
           ->group(single);
-  CLI::Option* out =
-      app.add_option("--out", o.png_path, "write the frame as a PNG (default: velmora.png; - for standard output)")
-          ->type_name("FILE.png")
-          ->check(a_name())
-          ->group(single);
-  CLI::Option* raw =
-      app.add_option("--raw", o.raw_path, "write the frame's pixel words as they are (- for standard output)")
-          ->type_name("FILE")
-          ->check(a_name())
-          ->group(single);
+  // One option for each frame format, its path at the format's index.
+  std::vector<std::string> frame_paths(frame_formats().size());
+  std::vector<CLI::Option*> frame_options;
+  for (std::size_t i = 0; i < frame_formats().size(); ++i) {
+    const FrameFormat& f = frame_formats()[i];
+    frame_options.push_back(
+        app.add_option(f.option, frame_paths[i], f.help)->type_name(f.value_name)->check(a_name())->group(single));
+  }
   CLI::Option* verify =
       app.add_flag("--verify", o.verify, "compare the frame with the reference frame instead of writing it")
           ->group(single);
@@ -310,13 +315,14 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
 
   // Which options go together: one frame, an animation and a benchmark are
   // three forms of the command line that exclude each other's options.
-  for (CLI::Option* one_frame_option : {initial, clock, out, raw, verify}) {
+  std::vector<CLI::Option*> one_frame_options = {initial, clock, verify};
+  one_frame_options.insert(one_frame_options.end(), frame_options.begin(), frame_options.end());
+  for (CLI::Option* one_frame_option : one_frame_options) {
     for (CLI::Option* other : {frames, out_dir, video, bench_flag}) one_frame_option->excludes(other);
   }
   for (CLI::Option* animation_option : {frames, out_dir, video}) animation_option->excludes(bench_flag);
   initial->excludes(clock);
-  verify->excludes(out);
-  verify->excludes(raw);
+  for (CLI::Option* frame_option : frame_options) verify->excludes(frame_option);
   for (CLI::Option* bench_option : {seconds, json, compare}) bench_option->needs(bench_flag);
   compare->excludes(threads);
   compare->excludes(kernel);
@@ -355,7 +361,10 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
     o.pose = given(initial) ? FramePose::initial
              : given(clock) ? FramePose::clock
                             : FramePose::first_viewer_frame;
-    if (!given(out) && !given(raw) && !o.verify) o.png_path = kDefaultPngName;
+    for (std::size_t i = 0; i < frame_formats().size(); ++i) {
+      if (given(frame_options[i])) o.frame_outputs.push_back({&frame_formats()[i], frame_paths[i]});
+    }
+    if (o.frame_outputs.empty() && !o.verify) o.frame_outputs.push_back({&default_frame_format(), kDefaultPngName});
   }
   if (given(size)) {
     o.sizes.clear();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/render/frame_formats.h"
 #include "tools/render/frame_renderer.h"
 
 namespace render_tool {
@@ -32,9 +33,8 @@ struct RenderOptions {
   // One frame.
   FramePose pose = FramePose::first_viewer_frame;
   float clock = 0.0f;
-  std::string png_path;  // empty: no PNG
-  std::string raw_path;  // empty: no raw dump
-  bool verify = false;   // compare the frame with the reference instead of writing it
+  std::vector<FrameOutput> frame_outputs;  // in the order of frame_formats()
+  bool verify = false;                     // compare the frame with the reference instead of writing it
 
   // Animation (frames) and benchmark (rate).
   int frames = 0;

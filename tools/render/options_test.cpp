@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/render/usage_mistakes.h"
+
 namespace render_tool {
 namespace {
 
@@ -37,8 +39,12 @@ TEST(RenderOptions, SingleFrameForms) {
     if (c.pose == FramePose::clock) {
       EXPECT_EQ(out.options->clock, c.clock);
     }
-    EXPECT_EQ(out.options->png_path, c.png);
-    EXPECT_EQ(out.options->raw_path, c.raw);
+    std::string png, raw;
+    for (const FrameOutput& output : out.options->frame_outputs) {
+      (std::string(output.format->name) == "png" ? png : raw) += output.path;
+    }
+    EXPECT_EQ(png, c.png);
+    EXPECT_EQ(raw, c.raw);
     EXPECT_EQ(out.options->verify, c.verify);
   }
 }
@@ -84,71 +90,7 @@ TEST(RenderOptions, AnimationAndBenchmarkForms) {
 // Every mistake is one line on standard error, naming what is wrong, with
 // exit status 2.
 TEST(RenderOptions, MistakesAreOneLineWithStatusTwo) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string mentions;
-  };
-  const Case cases[] = {
-      {{"--bogus"}, "--bogus"},
-      {{"stray"}, "stray"},
-      {{"--clock", "abc"}, "'abc' is not a number"},
-      {{"--clock", "1.5x"}, "'1.5x' is not a number"},
-      {{"--clock", "nan"}, "'nan' is not a finite number"},
-      {{"--clock", "inf"}, "'inf' is not a finite number"},
-      {{"--clock"}, "--clock"},
-      {{"--frames", "-3", "--out-dir", "d"}, "'-3' is out of range"},
-      {{"--frames", "0", "--out-dir", "d"}, "'0' is out of range"},
-      {{"--frames", "99999999999", "--out-dir", "d"}, "'99999999999' is out of range"},
-      {{"--frames", "2.5", "--out-dir", "d"}, "'2.5' is not a whole number"},
-      // Other bases are refused, not read as octal, hexadecimal or binary.
-      {{"--frames", "0x10", "--out-dir", "d"}, "'0x10' is not a whole number in decimal"},
-      {{"--frames", "0b11", "--out-dir", "d"}, "'0b11' is not a whole number in decimal"},
-      {{"--frames", "0o17", "--out-dir", "d"}, "'0o17' is not a whole number in decimal"},
-      {{"--frames", "000", "--out-dir", "d"}, "'000' is out of range"},
-      {{"--frames", "-010", "--out-dir", "d"}, "'-010' is out of range"},
-      {{"--frames", "0000000000000000000000002", "--out-dir", "d", "--threads", "0x2"},
-       "'0x2' is not a whole number in decimal"},
-      {{"--threads", "1e3"}, "'1e3' is not a whole number in decimal"},
-      {{"--clock", "0x10"}, "'0x10' is not a number in decimal"},
-      {{"--bench", "--seconds", "0x1p3"}, "'0x1p3' is not a number in decimal"},
-      {{"--size", "0x10x8"}, "'0x10x8' is not a size"},
-      {{"--frames", "3"}, "--frames needs --out-dir"},
-      {{"--out-dir", "d"}, "--out-dir needs --frames"},
-      {{"--video", "v.mp4"}, "--video needs --frames"},
-      {{"--frames", "2", "--out-dir", "d", "--out", "x.png"}, "--out cannot be used with --"},
-      {{"--frames", "2", "--out-dir", "d", "--json"}, "--json needs --bench"},
-      {{"--frames", "2", "--out-dir", "d", "--rate", "0"}, "'0' is out of range"},
-      {{"--frames", "2", "--out-dir", ""}, "--out-dir: the name is empty"},
-      {{"--frames", "2", "--out-dir", "d", "--video", ""}, "--video: the name is empty"},
-      {{"--initial", "--clock", "1"}, "--initial cannot be used with --clock"},
-      {{"--verify", "--out", "x.png"}, "--out cannot be used with --verify"},
-      {{"--verify", "--raw", "-"}, "cannot be used with --verify"},
-      {{"--verify", "--bench"}, "--verify cannot be used with --bench"},
-      {{"--bench", "--out", "x.png"}, "--out cannot be used with --bench"},
-      {{"--bench", "--frames", "2", "--out-dir", "d"}, "--frames cannot be used with --bench"},
-      {{"--bench", "--seconds", "-1"}, "'-1' is out of range"},
-      {{"--bench", "--compare", "--kernel", "simd"}, "--compare cannot be used with --kernel"},
-      {{"--json"}, "--json needs --bench"},
-      {{"--seconds", "1"}, "--seconds needs --bench"},
-      {{"--rate", "30"}, "--rate needs --frames or --bench"},
-      {{"--kernel", "avx"}, "'avx' is not a kernel"},
-      {{"--threads", "0"}, "'0' is out of range"},
-      {{"--threads", "two"}, "'two' is not a whole number"},
-      {{"--out", ""}, "--out: the name is empty"},
-      // Values that are fine doubles but not fine single-precision numbers,
-      // which is what the kernel and the animation clock compute in.
-      {{"--clock", "1e300"}, "'1e300' is too large: it becomes infinite in single precision"},
-      {{"--clock", "-4e38"}, "'-4e38' is too large"},
-      {{"--clock", "1e-320"}, "'1e-320' is too small: it becomes 0 in single precision"},
-      {{"--clock", "1e-40"}, "'1e-40' is too small: it is subnormal in single precision"},
-      {{"--frames", "2", "--out-dir", "d", "--rate", "1e-300"}, "'1e-300' is too small: it becomes 0"},
-      {{"--frames", "2", "--out-dir", "d", "--rate", "1e300"}, "'1e300' is too large"},
-      {{"--frames", "2", "--out-dir", "d", "--rate", "1e-30"}, "'1e-30' is out of range (must be from 0.001"},
-      {{"--bench", "--rate", "1e-44"}, "'1e-44' is too small: it is subnormal"},
-      {{"--bench", "--seconds", "1e-320"}, "'1e-320' is too small: it becomes 0"},
-      {{"--bench", "--seconds", "0"}, "'0' is out of range"},
-  };
-  for (const Case& c : cases) {
+  for (const UsageMistake& c : usage_mistakes()) {
     std::string joined;
     for (const std::string& a : c.args) joined += a + " ";
     const ParseOutcome out = parse(c.args);

@@ -26,6 +26,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cpu_runtime/runtime.h"
 #include "image/png_image.h"
 #include "kernel/host_scene.h"
 #include "tools/render/animation_export.h"
@@ -36,6 +37,7 @@
 #include "tools/outputs/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 #include "tools/render/mp4_video.h"
+#include "tools/render/usage_mistakes.h"
 
 namespace render_tool {
 namespace {
@@ -331,8 +333,9 @@ TEST(RenderProgram, AnimationWritesNumberedFramesAtTheClockSteps) {
   }
 }
 
-// Mistakes: one line on standard error, the right status, and nothing left
-// in the folder: no picture, no frame folder, no temporary, and an existing
+// Mistakes beside the command line's own (those are in usage_mistakes.h):
+// one line on standard error, the right status, and nothing left in the
+// folder: no picture, no frame folder, no temporary, and an existing
 // picture neither written nor replaced.
 TEST(RenderProgram, MistakesLeaveNothingBehind) {
   ScratchDir dir;
@@ -346,13 +349,6 @@ TEST(RenderProgram, MistakesLeaveNothingBehind) {
     std::string mentions;
   };
   const Case cases[] = {
-      {{"--bogus"}, 2, "--bogus"},
-      {{"--clock", "abc"}, 2, "'abc' is not a number"},
-      {{"--clock", "1e300"}, 2, "becomes infinite in single precision"},
-      {{"--frames", "-2", "--out-dir", dir / "anim"}, 2, "'-2' is out of range"},
-      {{"--kernel", "avx"}, 2, "avx"},
-      {{"--bench", "--compare", "--threads", "2"}, 2, "--compare"},
-      {{"--compare"}, 2, "--compare needs --bench"},
       {{"--verify", "--out", dir / "old.png"}, 2, "--out cannot be used with --verify"},
       {{"--out", dir / "plain-file/x.png"}, 1, "plain-file/x.png"},
       {{"--raw", dir / "no-such-folder/x.raw"}, 1, "No such file or directory"},
@@ -1412,6 +1408,10 @@ TEST(RenderProgram, BenchmarkJsonHasTheKeys) {
     EXPECT_EQ(j["kernel"].get<std::string>(), c.kernel);
     EXPECT_EQ(j["backend"].get<std::string>(), "cpu");
     EXPECT_GE(j["lanes"].get<int>(), 1);
+    // The roofline is the kernel's that ran, at its width.
+    EXPECT_EQ(j["roofline_lanes"], j["lanes"]);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_EQ(run.out.back(), '\n');
     EXPECT_TRUE(dir.entries().empty());
   }
 
@@ -1504,26 +1504,12 @@ TEST(RenderProgramSizes, FramesOfAnySizeEqualTheHostTrace) {
   }
 }
 
-TEST(RenderProgramSizes, BadSizesAreRefusedBeforeAnythingIsWritten) {
+// Every mistake of usage the parser knows, made to the whole program: one
+// line on standard error, status 2, nothing on standard output and nothing
+// written in the folder it runs in.
+TEST(RenderProgram, UsageMistakesAreRefusedBeforeAnythingIsWritten) {
   ScratchDir dir;
-  struct Case {
-    std::vector<std::string> args;
-    std::string mentions;
-  };
-  const Case cases[] = {
-      {{"--size", "100x100"}, "'100x100' is not made of whole 8 x 8 blocks"},
-      {{"--size", "640x479"}, "'640x479' is not made of whole 8 x 8 blocks"},
-      {{"--size", "0x480"}, "'0x480' is out of range"},
-      {{"--size", "16384x8"}, "'16384x8' is out of range"},
-      {{"--size", "640"}, "'640' is not a size WIDTHxHEIGHT"},
-      {{"--size", "640*480"}, "'640*480' is not a size WIDTHxHEIGHT"},
-      {{"--size", "-8x8"}, "--size"},
-      {{"--size", "320x240,640x480"}, "several sizes only with --bench"},
-      {{"--bench", "--compare", "--size", "64x48,128x96"}, "several sizes only with --bench"},
-      {{"--bench", "--size", "64x48,64x47"}, "'64x47' is not made of whole 8 x 8 blocks"},
-      {{"--frames", "2", "--out-dir", dir / "anim", "--size", "8x8", "--size", "16x16"}, "several sizes"},
-  };
-  for (const Case& c : cases) {
+  for (const UsageMistake& c : usage_mistakes()) {
     const RunResult run = run_render(c.args, dir.path());
     EXPECT_EQ(run.exit_code, 2) << joined(c.args) << run.err;
     EXPECT_EQ(run.err.rfind("velmora-render: ", 0), 0u) << joined(c.args) << run.err;
@@ -1546,6 +1532,33 @@ TEST(RenderProgramSizes, ResizedRendererMakesEachSizeWhole) {
     renderer.render(scene, pixels);
     EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1) << frame_size_text(size);
   }
+}
+
+// Resizing makes a new frame buffer and nothing else: after many switches
+// the device holds what one context of the last size holds.
+TEST(RenderProgramSizes, ResizingKeepsDeviceMemoryToOneContext) {
+  HostLayerRenderer renderer(FrameSize{64, 48});
+  const cpurt::AllocationStats one_context = cpurt::allocation_stats();
+  for (int i = 0; i < 100; ++i) renderer.resize(i % 2 == 0 ? FrameSize{128, 96} : FrameSize{64, 48});
+  const cpurt::AllocationStats after = cpurt::allocation_stats();
+  EXPECT_EQ(after.bytes, one_context.bytes);
+  EXPECT_EQ(after.count, one_context.count);
+}
+
+// The host layer holds one context in its globals: a second renderer while
+// one is live is refused before it touches them, and the first renders on.
+TEST(RenderProgramSizes, ASecondLiveRendererIsRefused) {
+  const SceneRecords scene = scene_at_clock(0.4f);
+  const FrameSize size{64, 48};
+  {
+    HostLayerRenderer first(size);
+    EXPECT_THROW(HostLayerRenderer second(FrameSize{8, 8}), std::logic_error);
+    std::vector<std::uint32_t> pixels(size.pixel_count());
+    first.render(scene, pixels);
+    EXPECT_EQ(first_difference(pixels, host_trace(scene, size)), -1);
+  }
+  HostLayerRenderer after_the_first(FrameSize{8, 8});
+  EXPECT_EQ(after_the_first.size(), (FrameSize{8, 8}));
 }
 
 // The benchmark at several sizes: one row per size, in the order given, and

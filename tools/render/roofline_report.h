@@ -3,27 +3,19 @@
 // from that.
 #pragma once
 
-#include <string>
-
-#include "lanes/counting_lanes.h"
 #include "roofline/roofline.h"
+#include "tools/render/bench_report.h"
 #include "tools/render/benchmark.h"
 
 namespace render_tool {
 
-// `report` (text, or one JSON object when `json`) with the roofline's line,
-// or its keys, added for these counts, speeds and limit against
-// `measured_ms` a frame.
-std::string with_roofline(const std::string& report, bool json, const lanes::OpCounts& ops,
-                          const roofline::Throughput& speed, const roofline::FrameLimit& limit,
-                          double measured_ms);
+// The roofline of the first frame of `plan` at `size`, for the kernel of
+// `lanes` lanes that ran it on `threads` threads.  Measuring this CPU's
+// speeds takes a few tens of milliseconds.  For the CPU back-end only: the
+// limit is this CPU's.
+roofline::FrameRoofline benchmark_roofline(const BenchPlan& plan, FrameSize size, int lanes, int threads);
 
-// `report` as the benchmark made it (text, or one JSON object when `json`),
-// with a roofline line, or the roofline's keys, added for the first frame of
-// `plan` at `size` on `threads` threads against `measured_ms` a frame.
-// Measuring this CPU's speed takes a few tens of milliseconds.  For the CPU
-// back-end only: the limit is this CPU's.
-std::string with_frame_roofline(const std::string& report, bool json, const BenchPlan& plan, FrameSize size,
-                                int threads, double measured_ms);
+// The roofline's keys added to a JSON report, after the report's own.
+void add_roofline(JsonReport& report, const roofline::FrameRoofline& roofline, double measured_ms);
 
 }  // namespace render_tool

@@ -16,14 +16,15 @@ TEST(RooflineReport, AddsItsKeysAfterTheReportsAndOneLineToTheText) {
   // Over two threads: divider (1000 * 2 + 500 * 4) / 2 = 2000 ns; pipes
   // (10 * 50 + 100000 * 0.25 + 2000 * 0.5 + 300 * 0.125 + 40 * 0.75) / 2
   // = 13283.75 ns; mask unit 6000 * 1 / 2 = 3000 ns.
-  const roofline::FrameLimit limit = roofline::frame_limit(ops, speed, 2);
+  const roofline::FrameRoofline roof{ops, speed, roofline::frame_limit(ops, speed, 2)};
   const double measured_ms = 2 * 0.01328375;
 
-  const nlohmann::ordered_json j =
-      nlohmann::ordered_json::parse(with_roofline(R"({"median_ms":0.0265675})", true, ops, speed, limit, measured_ms));
+  JsonReport j{{"median_ms", 0.0265675}};
+  add_roofline(j, roof, measured_ms);
   EXPECT_EQ(j.begin().key(), "median_ms");
   EXPECT_DOUBLE_EQ(j["roofline_ms"].get<double>(), 0.01328375);
   EXPECT_EQ(j["roofline_bound"], "float pipes");
+  EXPECT_EQ(j["roofline_lanes"], 16);
   EXPECT_DOUBLE_EQ(j["roofline_ratio"].get<double>(), 2.0);
   EXPECT_EQ(j["frame_ops"], (nlohmann::ordered_json{{"divisions", 1000},
                                                     {"square_roots", 500},
@@ -46,12 +47,12 @@ TEST(RooflineReport, AddsItsKeysAfterTheReportsAndOneLineToTheText) {
   EXPECT_DOUBLE_EQ(j["roofline_mask_ms"].get<double>(), 0.003);
 
   // A frame without arithmetic has no limit to be a multiple of.
-  const roofline::FrameLimit none = roofline::frame_limit(lanes::OpCounts{}, speed, 1);
-  EXPECT_EQ(nlohmann::json::parse(with_roofline("{}", true, lanes::OpCounts{}, speed, none, 1.0))["roofline_ratio"], 0.0);
+  JsonReport none;
+  add_roofline(none, {lanes::OpCounts{}, speed, roofline::frame_limit(lanes::OpCounts{}, speed, 1)}, 1.0);
+  EXPECT_EQ(none["roofline_ratio"], 0.0);
 
-  const std::string text = with_roofline("fps: 1\n", false, ops, speed, limit, measured_ms);
+  const std::string text = roofline::roofline_text(roof, measured_ms);
   EXPECT_EQ(text,
-            "fps: 1\n"
             "roofline:   13.28 us a frame at 16 lanes (bound by the float pipes: divider 2.00 us, "
             "float pipes 13.28 us, mask unit 3.00 us); counts: divisions 1.00 k, square roots 500, powers 10, "
             "other 100.00 k, compares 2.00 k, selects 300, mask ops 6.00 k, conversions 40; "
@@ -59,7 +60,7 @@ TEST(RooflineReport, AddsItsKeysAfterTheReportsAndOneLineToTheText) {
 
   // The mask unit, when it is the busiest, is the one the line names.
   const lanes::OpCounts masks{0, 0, 0, 10, 0, 0, 1000, 0};
-  const std::string masked = with_roofline("", false, masks, speed, roofline::frame_limit(masks, speed, 1), 0.002);
+  const std::string masked = roofline::roofline_text({masks, speed, roofline::frame_limit(masks, speed, 1)}, 0.002);
   EXPECT_NE(masked.find("1.00 us a frame at 16 lanes (bound by the mask unit:"), std::string::npos) << masked;
   EXPECT_NE(masked.find("measured 2.00x the limit\n"), std::string::npos) << masked;
 }

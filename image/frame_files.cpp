@@ -1,10 +1,11 @@
-#include "tools/render/frame_image.h"
+#include "image/frame_files.h"
 
 #include "image/png_image.h"
 
-namespace render_tool {
+namespace image {
 
-std::vector<std::uint8_t> raw_frame_bytes(std::span<const std::uint32_t> words) {
+// The size does not matter to the words, only their count.
+std::vector<std::uint8_t> raw_frame_bytes(std::span<const std::uint32_t> words, int, int) {
   std::vector<std::uint8_t> bytes(words.size() * 4);
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::uint32_t w = words[i];
@@ -16,8 +17,8 @@ std::vector<std::uint8_t> raw_frame_bytes(std::span<const std::uint32_t> words) 
   return bytes;
 }
 
-std::vector<std::uint8_t> encode_png(std::span<const std::uint32_t> words, int width, int height) {
-  return image::encode_png(image::picture_of_frame(words, width, height));
+std::vector<std::uint8_t> frame_png_bytes(std::span<const std::uint32_t> words, int width, int height) {
+  return encode_png(picture_of_frame(words, width, height));
 }
 
-}  // namespace render_tool
+}  // namespace image
