@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 #include "scene/animation.h"
 #include "scene/scene.h"
 

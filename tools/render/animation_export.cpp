@@ -11,9 +11,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tools/outputs/child_process.h"
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/child_process.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
 #include "tools/render/frame_image.h"
 #include "tools/render/mp4_video.h"
 

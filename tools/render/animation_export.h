@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/outputs/output_set.h"
+#include "outputs/output_set.h"
 #include "tools/render/frame_renderer.h"
 
 namespace render_tool {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 
 namespace render_tool {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "gpu/backend_controls.h"
+#include "runtime/backend_controls.h"
 #include "tools/render/frame_size.h"
 
 namespace render_tool {

@@ -31,7 +31,7 @@
 #include "tools/render/frame_size.h"
 #include "tools/render/host_renderer.h"
 #include "tools/render/frame_renderer.h"
-#include "tools/outputs/scratch_dir.h"
+#include "test_support/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 #include "tools/render/mp4_video.h"
 

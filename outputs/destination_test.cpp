@@ -1,4 +1,4 @@
-#include "tools/outputs/destination.h"
+#include "outputs/destination.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/scratch_dir.h"
+#include "outputs/output_error.h"
+#include "test_support/scratch_dir.h"
 
 namespace outputs {
 namespace {

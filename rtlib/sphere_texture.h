@@ -4,7 +4,7 @@
 // texture with these settings.
 #pragma once
 
-#include "gpu/runtime.h"
+#include "runtime/runtime.h"
 
 struct SphereTextureSettings {
   int normalized;                          // 0: texel indices, not 0 to 1

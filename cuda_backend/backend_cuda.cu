@@ -1,8 +1,8 @@
 // The CUDA back-end's controls: the GPU's name; the thread count is the
 // GPU's own and the kernel is the one pixel per thread of ray_trace.
 
-#include "gpu/backend_controls.h"
-#include "gpu/runtime.h"
+#include "runtime/backend_controls.h"
+#include "runtime/runtime.h"
 
 namespace {
 constexpr KernelChoice kCudaKernels[] = {{"scalar", "one pixel per thread"}};

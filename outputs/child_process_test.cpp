@@ -1,4 +1,4 @@
-#include "tools/outputs/child_process.h"
+#include "outputs/child_process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "tools/outputs/output_error.h"
+#include "outputs/output_error.h"
 
 namespace outputs {
 namespace {

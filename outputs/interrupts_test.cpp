@@ -1,4 +1,4 @@
-#include "tools/outputs/interrupts.h"
+#include "outputs/interrupts.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -11,9 +11,9 @@
 #include <memory>
 #include <thread>
 
-#include "tools/outputs/child_process.h"
-#include "tools/outputs/output_set.h"
-#include "tools/outputs/scratch_dir.h"
+#include "outputs/child_process.h"
+#include "outputs/output_set.h"
+#include "test_support/scratch_dir.h"
 
 namespace outputs {
 namespace {

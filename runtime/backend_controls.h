@@ -1,5 +1,5 @@
 // The controls a tool may turn on the back-end it is linked with, and what
-// it may read about it.  Each back-end library (cpu_backend/, gpu/) defines
+// it may read about it.  Each back-end library (cpu_backend/, cuda_backend/) defines
 // these functions for itself; this header needs no runtime.
 #pragma once
 

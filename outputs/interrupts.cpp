@@ -1,4 +1,4 @@
-#include "tools/outputs/interrupts.h"
+#include "outputs/interrupts.h"
 
 #include <fcntl.h>
 #include <signal.h>

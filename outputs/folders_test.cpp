@@ -1,4 +1,4 @@
-#include "tools/outputs/folders.h"
+#include "outputs/folders.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/scratch_dir.h"
+#include "outputs/output_error.h"
+#include "test_support/scratch_dir.h"
 
 namespace outputs {
 namespace {

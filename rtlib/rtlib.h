@@ -1,7 +1,8 @@
 // The GPU host layer: device buffers and the sphere texture, uploads of the
 // scene records into the kernel's stores, and the per-frame launch and
 // read-back.  The same source (rtlib.cu) is built by nvcc against the CUDA
-// runtime and by g++ against Velmora's CPU runtime.
+// runtime (cuda_backend/) and as C++ against Velmora's CPU runtime
+// (cpu_backend/).
 //
 // Every failing runtime or timer call prints one line on standard error,
 // naming rtlib.cu and a fixed line number, and ends the process with exit(1).

@@ -1,4 +1,4 @@
-#include "tools/outputs/child_process.h"
+#include "outputs/child_process.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <thread>
 
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
 
 namespace outputs {
 

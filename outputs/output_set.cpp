@@ -1,4 +1,4 @@
-#include "tools/outputs/output_set.h"
+#include "outputs/output_set.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <set>
 
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
 
 namespace outputs {
 namespace {

@@ -1,4 +1,4 @@
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include "cpu_backend/block_trace.h"
 #include "cpu_runtime/test_hooks.h"
 #include "cutil/test_hooks.h"
-#include "gpu/backend_controls.h"
+#include "runtime/backend_controls.h"
 #include "kernel/host_scene.h"
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"

@@ -1,15 +1,15 @@
 // The GPU host layer: the device frame and sphere buffers, the texture over
 // the spheres, the uploads into the kernel's stores, and the per-frame
-// launch and read-back.  The kernel module is compiled into this same
-// translation unit, so that on the GPU the stores are visible to the copies
-// here without relocatable device code.
+// launch and read-back.  The kernel module (kernel/ray_trace.cu) is a unit
+// of its own; its stores and its kernel are reached here by name, as the
+// module's registration makes them known to the runtime.
 //
 // Every checked call reports a failure with one line on standard error that
 // names this file and a fixed line number, then ends the process with
 // exit(1).  Every check but the two device queries also synchronises, so no
 // device work is ever pending when a function returns.
 
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 
 #include <chrono>
 #include <cstddef>
@@ -17,9 +17,9 @@
 #include <cstdlib>
 
 #include "cutil/cutil.h"
-#include "gpu/runtime.h"
-#include "gpu/sphere_texture.h"
-#include "kernel/ray_trace.cu"
+#include "runtime/runtime.h"
+#include "rtlib/sphere_texture.h"
+#include "kernel/ray_trace.h"
 #include "scene/records.h"
 
 constinit const SphereTextureSettings spheres_texture_settings = {
@@ -252,24 +252,33 @@ namespace {
 
 #if VELMORA_CUDA_BUILD
 
-// nvcc's generated registration (a constructor function in this translation
-// unit) registers the module and then, with atexit, a handler that
-// unregisters it: registered after the program's static objects, that
-// handler would run before their destructors.  The build links with
-// --wrap=__cudaUnregisterFatBinary, so the handler's call lands here and is
-// only remembered; the object below makes the real call last.
-void** registered_module = nullptr;
+// nvcc's generated registration (constructor functions of the module's
+// units and of their device link) registers the module and then, with
+// atexit, a handler that unregisters it: registered after the program's
+// static objects, that handler would run before their destructors.  The
+// build links with --wrap=__cudaUnregisterFatBinary, so the handler's call
+// lands here and is only remembered; the object below makes the real call
+// last.  Relocatable device code registers one binary, but a few are kept
+// in case a toolchain registers more.
+constexpr int kMaxRegisteredModules = 4;
+void** registered_modules[kMaxRegisteredModules] = {};
+int registered_module_count = 0;
 
 }  // namespace
 
 extern "C" void __real___cudaUnregisterFatBinary(void** module);
-extern "C" void __wrap___cudaUnregisterFatBinary(void** module) { registered_module = module; }
+extern "C" void __wrap___cudaUnregisterFatBinary(void** module) {
+  if (registered_module_count == kMaxRegisteredModules) {
+    __real___cudaUnregisterFatBinary(module);
+    return;
+  }
+  registered_modules[registered_module_count++] = module;
+}
 
 namespace {
 
 void unregister_kernel_module() {
-  if (registered_module != nullptr) __real___cudaUnregisterFatBinary(registered_module);
-  registered_module = nullptr;
+  while (registered_module_count > 0) __real___cudaUnregisterFatBinary(registered_modules[--registered_module_count]);
 }
 
 #else

@@ -1,4 +1,4 @@
-#include "tools/outputs/temporary.h"
+#include "outputs/temporary.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <utility>
 
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
 
 namespace outputs {
 namespace {

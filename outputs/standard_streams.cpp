@@ -1,4 +1,4 @@
-#include "tools/outputs/standard_streams.h"
+#include "outputs/standard_streams.h"
 
 #include <fcntl.h>
 #include <unistd.h>

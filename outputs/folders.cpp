@@ -1,4 +1,4 @@
-#include "tools/outputs/folders.h"
+#include "outputs/folders.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tools/outputs/destination.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/destination.h"
+#include "outputs/output_error.h"
 
 namespace outputs {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/outputs/output_set.h"
+#include "outputs/output_set.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <iterator>
 #include <thread>
 
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/scratch_dir.h"
+#include "outputs/output_error.h"
+#include "test_support/scratch_dir.h"
 
 namespace outputs {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/outputs/unique_fd.h"
+#include "outputs/unique_fd.h"
 
 namespace outputs {
 

@@ -1,4 +1,4 @@
-#include "tools/outputs/destination.h"
+#include "outputs/destination.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <map>
 
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/standard_streams.h"
+#include "outputs/output_error.h"
+#include "outputs/standard_streams.h"
 
 namespace outputs {
 namespace {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/outputs/destination.h"
-#include "tools/outputs/temporary.h"
+#include "outputs/destination.h"
+#include "outputs/temporary.h"
 
 namespace outputs {
 

@@ -1,11 +1,13 @@
-// The GPU runtime that the host layer (rtlib.cu) and the kernel module are
-// compiled against.  There are two back-ends, built from the same rtlib.cu:
-//   - the CUDA back-end (gpu/), compiled by nvcc against the CUDA runtime;
+// The GPU runtime that the host layer (rtlib/) and the kernel module
+// (kernel/ray_trace.cu) are compiled against.  There are two back-ends,
+// built from the same sources:
+//   - the CUDA back-end (cuda_backend/), compiled by nvcc against the CUDA
+//     runtime;
 //   - the CPU back-end (cpu_backend/), compiled by g++ against Velmora's
 //     CPU runtime (cpu_runtime/), which offers the same calls with the same
 //     semantics and runs the kernel's blocks on the host's cores.
 // A program picks one by the library it links; what a tool may turn on it
-// is in gpu/backend_controls.h, which needs no runtime.
+// is in runtime/backend_controls.h, which needs no runtime.
 #pragma once
 
 #include <string>
@@ -26,3 +28,11 @@ inline std::string first_device_name() {
   (void)cudaGetLastError();
   return "";
 }
+
+#if !VELMORA_CUDA_BUILD
+// The memory a texture object covers, {nullptr, 0} for none: on the CPU the
+// kernel reads a texture's texels straight from it, where CUDA code would
+// fetch them through the texture unit.
+using TextureMemory = cpurt::TextureMemory;
+inline TextureMemory texture_memory(cudaTextureObject_t texture) { return cpurt::texture_memory(texture); }
+#endif

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "tools/outputs/unique_fd.h"
+#include "outputs/unique_fd.h"
 
 namespace outputs {
 
