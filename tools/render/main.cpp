@@ -24,10 +24,10 @@
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
 #include "tools/render/frame_image.h"
-#include "tools/render/host_renderer.h"
+#include "frame/host_renderer.h"
 #include "tools/render/options.h"
 #include "tools/render/progress_bar.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 #include "tools/render/roofline_report.h"
 #include "tools/render/verify_frame.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

@@ -1,10 +1,8 @@
-// Frames made by the GPU host layer, the same uploads, launch and read-back
-// that the viewer uses, with whichever back-end the program is linked with.
+// Frames made by the GPU host layer through make_frame, the viewer's own
+// frame path, with whichever back-end the program is linked with.
 #pragma once
 
-#include "tools/render/frame_renderer.h"
-
-namespace render_tool {
+#include "frame/frame_renderer.h"
 
 class HostLayerRenderer final : public FrameRenderer {
  public:
@@ -25,5 +23,3 @@ class HostLayerRenderer final : public FrameRenderer {
   // keeps to the end of the process: about 1 KiB a resize.
   void resize(FrameSize frame_size);
 };
-
-}  // namespace render_tool

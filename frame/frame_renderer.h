@@ -1,6 +1,8 @@
-// What turns the tool's scene records into frames, and the clocks at which
-// the scene is posed.  The tool holds the scene in its own records rather
-// than the viewer's globals.
+// Frames of a scene held in records: their size, the clocks at which the
+// scene is posed, where a frame's time went, and what turns records into a
+// frame.  The tools, the benchmarks and the tests hold the scene in records;
+// the viewer holds it in the scene globals, and both make their frames
+// through make_frame (frame/make_frame.h).
 #pragma once
 
 #include <cstdint>
@@ -10,11 +12,10 @@
 #include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 #include "scene/records.h"
+#include "frame/make_frame.h"
 #include "scene/scene.h"
 
-namespace render_tool {
-
-// The size of a frame the tool renders: the window's unless asked otherwise.
+// The size of a frame: the window's unless asked otherwise.
 struct FrameSize {
   int width = kFrameWidth;
   int height = kFrameHeight;
@@ -23,9 +24,6 @@ struct FrameSize {
   bool operator==(const FrameSize&) const = default;
 };
 
-// The frame size, the animation's clock and the scene are the program's own
-// (scene/): the tool renders the frames the viewer would.
-
 // The clock of the viewer's first frame: one step at 60 frames per second.
 float first_viewer_clock();
 
@@ -33,14 +31,6 @@ float first_viewer_clock();
 // Animation step before every frame as the viewer takes it, so clocks[0] is
 // already one step on.
 std::vector<float> animation_clocks(int frames, float rate);
-
-// Where one frame's time went, in milliseconds.
-struct FrameTiming {
-  double upload_ms = 0.0;    // the scene into the kernel's stores
-  double kernel_ms = 0.0;    // launch and the whole kernel run
-  double readback_ms = 0.0;  // the frame copied back to the host
-  double frame_ms() const { return upload_ms + kernel_ms + readback_ms; }
-};
 
 // Something that turns scene records into a frame of size().pixel_count()
 // words.
@@ -57,5 +47,3 @@ class FrameRenderer {
  private:
   FrameSize size_;
 };
-
-}  // namespace render_tool

@@ -1,11 +1,8 @@
-#include "tools/render/host_renderer.h"
+#include "frame/host_renderer.h"
 
-#include <chrono>
 #include <stdexcept>
 
 #include "rtlib/rtlib.h"
-
-namespace render_tool {
 
 HostLayerRenderer::HostLayerRenderer(FrameSize frame_size) : FrameRenderer(frame_size) {
   gpu_init(size().width, size().height);
@@ -24,14 +21,5 @@ FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::
   if (pixels.size() < size().pixel_count()) {
     throw std::invalid_argument("HostLayerRenderer::render: the pixel buffer is too small");
   }
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  upload_scene(scene);
-  const double upload_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-
-  LaunchTimes times{};
-  render_frame_timed(pixels.data(), &times);
-  return FrameTiming{upload_ms, times.kernel_ms, times.readback_ms};
+  return make_frame(FrameScene{scene.spheres, scene.lights, scene.materials}, pixels.data(), FrameReport::timings);
 }
-
-}  // namespace render_tool
