@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tools/outputs/scratch_dir.h"
+#include "test_support/scratch_dir.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "gpu/rtlib.h"
+#include "frame/make_frame.h"
+#include "rtlib/rtlib.h"
 #include "scene/animation.h"
 #include "scene/scene.h"
 
@@ -21,8 +22,7 @@ void init_scene() {
 
 void run_frame(FrameRateWindow& rate_window, const FrameWindow& window) {
   animate_scene();
-  upload_scene(spheres, lights);
-  render_frame(pixel_buffer);
+  make_frame(FrameScene{spheres, lights, {}}, pixel_buffer, FrameReport::console_line);
   window.show(pixel_buffer);
 
   if (const auto rate = count_frame(rate_window, window.elapsed_ms)) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"
 #include "scene/scene.h"

@@ -13,7 +13,7 @@
 #include "app/frame_step.h"
 #include "app/window_position.h"
 #include "cutil/cutil.h"
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 #include "scene/scene.h"
 
 namespace {

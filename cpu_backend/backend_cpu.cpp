@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cpu_backend/block_trace.h"
-#include "gpu/backend_controls.h"
-#include "gpu/runtime.h"
+#include "runtime/backend_controls.h"
+#include "runtime/runtime.h"
 
 std::span<const KernelChoice> backend_kernels() {
   static const std::vector<KernelChoice> choices = [] {

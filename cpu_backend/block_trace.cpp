@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "gpu/runtime.h"
+#include "runtime/runtime.h"
 #include "kernel/culling.h"
 #include "kernel/ray_trace.h"
 #include "kernel/trace.h"

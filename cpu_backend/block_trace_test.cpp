@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "gpu/runtime.h"
+#include "runtime/runtime.h"
 #include "kernel/host_scene.h"
 #include "scene/initial_scene_data.h"
 

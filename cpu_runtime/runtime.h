@@ -3,7 +3,7 @@
 // host's cores.
 //
 // The names, types and numeric codes are the GPU runtime's, in the global
-// namespace, so that gpu/rtlib.cu compiles unchanged against either runtime.
+// namespace, so that the host layer and the kernel module compile unchanged against either runtime.
 // Only the operations Velmora uses exist.  Our own additions (module
 // registration, thread count, the texture view the kernel reads) live in
 // namespace cpurt.

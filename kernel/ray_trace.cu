@@ -1,19 +1,16 @@
 // The kernel module: the constant stores, the texture over the sphere
 // buffer, what the trace reads from them, and on the GPU the kernel
 // `ray_trace`, in which every thread traces one pixel and writes one word.
-// This file is compiled as part of gpu/rtlib.cu.  The CPU back-end runs the
-// same trace block by block (cpu_backend/block_trace.cpp).
+// The CUDA back-end compiles it with relocatable device code, so that the
+// host layer's copies in rtlib.cu reach the stores defined here; the CPU
+// back-end compiles it as C++ and runs the same trace block by block
+// (cpu_backend/block_trace.cpp).
 
-#include "gpu/runtime.h"
 #include "kernel/ray_trace.h"
+
+#include "runtime/runtime.h"
 #include "kernel/trace.h"
 #include "scene/records.h"
-
-#if VELMORA_CUDA_BUILD
-#define VELMORA_CONSTANT __constant__
-#else
-#define VELMORA_CONSTANT
-#endif
 
 // The constant stores, filled by the uploads, and the texture over the
 // sphere buffer, bound by gpu_init.
@@ -32,7 +29,7 @@ SceneView scene_from_stores() {
   scene.sphere_texture = spheres_texture;
   scene.sphere_texel_count = kSphereBufferBytes / sizeof(SphereTexel);
 #else
-  const cpurt::TextureMemory spheres = cpurt::texture_memory(spheres_texture);
+  const TextureMemory spheres = texture_memory(spheres_texture);
   scene.sphere_texels = static_cast<const SphereTexel*>(spheres.base);
   scene.sphere_texel_count = static_cast<int>(spheres.bytes / sizeof(SphereTexel));
 #endif

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gpu/backend_controls.h"
-#include "gpu/rtlib.h"
+#include "runtime/backend_controls.h"
+#include "rtlib/rtlib.h"
 #include "kernel/ray_trace.h"
 #include "scene/animation.h"
 #include "scene/initial_scene_data.h"

@@ -14,7 +14,7 @@
 
 #include "app/frame_step.h"
 #include "cpu_runtime/test_hooks.h"
-#include "gpu/rtlib.h"
+#include "rtlib/rtlib.h"
 #include "scene/scene.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "gpu/backend_controls.h"
-#include "gpu/rtlib.h"
+#include "runtime/backend_controls.h"
+#include "rtlib/rtlib.h"
 #include "kernel/ray_trace.h"
 #include "scene/initial_scene_data.h"
 #include "scene/scene.h"

@@ -12,9 +12,9 @@
 #include <filesystem>
 
 #include "image/frame_files.h"
-#include "tools/outputs/child_process.h"
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
+#include "outputs/child_process.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
 #include "tools/render/mp4_video.h"
 
 namespace render_tool {

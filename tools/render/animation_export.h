@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/outputs/output_set.h"
-#include "tools/render/frame_renderer.h"
+#include "outputs/output_set.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

@@ -10,8 +10,8 @@
 
 #include "image/png_image.h"
 #include "scene/animation.h"
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/scratch_dir.h"
+#include "outputs/output_error.h"
+#include "test_support/scratch_dir.h"
 
 namespace render_tool {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/backend_controls.h"
+#include "runtime/backend_controls.h"
 #include "tools/render/benchmark.h"
 
 namespace render_tool {

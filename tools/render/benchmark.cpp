@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "gpu/backend_controls.h"
+#include "runtime/backend_controls.h"
 #include "scene/animation.h"
 
 namespace render_tool {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/render/frame_stats.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "tools/outputs/output_error.h"
+#include "outputs/output_error.h"
 
 namespace render_tool {
 namespace {

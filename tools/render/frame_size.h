@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

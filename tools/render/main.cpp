@@ -16,18 +16,18 @@
 #include <string>
 #include <vector>
 
-#include "gpu/backend_controls.h"
-#include "tools/outputs/folders.h"
-#include "tools/outputs/interrupts.h"
-#include "tools/outputs/output_error.h"
-#include "tools/outputs/output_set.h"
-#include "tools/outputs/standard_streams.h"
+#include "runtime/backend_controls.h"
+#include "outputs/folders.h"
+#include "outputs/interrupts.h"
+#include "outputs/output_error.h"
+#include "outputs/output_set.h"
+#include "outputs/standard_streams.h"
 #include "tools/render/animation_export.h"
 #include "tools/render/bench_report.h"
-#include "tools/render/host_renderer.h"
+#include "frame/host_renderer.h"
 #include "tools/render/options.h"
 #include "tools/render/progress_bar.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 #include "tools/render/roofline_report.h"
 #include "tools/render/verify_frame.h"
 

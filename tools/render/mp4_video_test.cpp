@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "tools/outputs/scratch_dir.h"
+#include "test_support/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 
 namespace render_tool {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <sstream>
 
-#include "gpu/backend_controls.h"
-#include "tools/outputs/output_error.h"
+#include "runtime/backend_controls.h"
+#include "outputs/output_error.h"
 #include "tools/render/frame_size.h"
 
 namespace render_tool {

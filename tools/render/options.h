@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/render/frame_formats.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

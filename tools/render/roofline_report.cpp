@@ -2,7 +2,7 @@
 
 #include "kernel/host_scene.h"
 #include "scene/animation.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 

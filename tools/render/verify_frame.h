@@ -7,7 +7,7 @@
 
 #include "reference/reference_frame.h"
 #include "tools/render/options.h"
-#include "tools/render/frame_renderer.h"
+#include "frame/frame_renderer.h"
 
 namespace render_tool {
 
