@@ -70,29 +70,37 @@ int cutCreateTimer(unsigned int* timer) {
   return 1;
 }
 
-int cutStartTimer(unsigned int timer) {
+namespace {
+
+// Runs `change` on the live timer `timer` at the time `now`, under the lock;
+// 0 for an unknown timer or a failure a test armed for `op`, else 1.
+template <typename Change>
+int change_timer(unsigned int timer, cutil_test_hooks::TimerOp op, Change change) {
   const Clock::time_point now = Clock::now();
   Timers& t = timers();
   std::lock_guard lock(t.mutex);
   const auto it = t.timers.find(timer);
-  if (injected(t, cutil_test_hooks::TimerOp::start) || it == t.timers.end()) return 0;
-  it->second.started = true;
-  it->second.running = true;
-  it->second.start = now;
+  if (injected(t, op) || it == t.timers.end()) return 0;
+  change(it->second, now);
   return 1;
 }
 
+}  // namespace
+
+int cutStartTimer(unsigned int timer) {
+  return change_timer(timer, cutil_test_hooks::TimerOp::start, [](Timer& tm, Clock::time_point now) {
+    tm.started = true;
+    tm.running = true;
+    tm.start = now;
+  });
+}
+
 int cutStopTimer(unsigned int timer) {
-  const Clock::time_point now = Clock::now();
-  Timers& t = timers();
-  std::lock_guard lock(t.mutex);
-  const auto it = t.timers.find(timer);
-  if (injected(t, cutil_test_hooks::TimerOp::stop) || it == t.timers.end()) return 0;
-  if (it->second.running) {
-    it->second.running = false;
-    it->second.stop = now;
-  }
-  return 1;
+  return change_timer(timer, cutil_test_hooks::TimerOp::stop, [](Timer& tm, Clock::time_point now) {
+    if (!tm.running) return;
+    tm.running = false;
+    tm.stop = now;
+  });
 }
 
 float cutGetTimerValue(unsigned int timer) {
