@@ -28,11 +28,11 @@ std::string frame_path(const std::string& out_dir, int index, int frames);
 // OutputError.
 void check_frame_destinations(const std::string& out_dir, int frames);
 
-// Renders the frames at animation_clocks(frames, rate) into `out_dir`, each
-// PNG written whole, calling `on_frame` with the number of frames done
-// after each.  Throws OutputError when a file cannot be written.
+// Renders the frames of `scene` at animation_clocks(frames, rate) into
+// `out_dir`, each PNG written whole, calling `on_frame` with the number of
+// frames done after each.  Throws OutputError when a file cannot be written.
 void export_animation(FrameRenderer& renderer, int frames, float rate, const std::string& out_dir,
-                      const std::function<void(int)>& on_frame);
+                      const std::function<void(int)>& on_frame, const AnimatedScene& scene = built_in_scene());
 
 // Whether ffmpeg, asked for its version, answers within `limit`.
 enum class EncoderProbe { answers, not_found, fails, silent };

@@ -11,6 +11,7 @@
 #include "scene/initial_scene_data.h"
 #include "scene/records.h"
 #include "scene/scene.h"
+#include "scene/scene_content.h"
 
 namespace render_tool {
 
@@ -48,7 +49,7 @@ class FrameRenderer {
  public:
   explicit FrameRenderer(FrameSize size = {}) : size_(size) {}
   virtual ~FrameRenderer() = default;
-  virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
+  virtual FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) = 0;
   FrameSize size() const { return size_; }
 
  protected:

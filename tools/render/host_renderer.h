@@ -16,7 +16,7 @@ class HostLayerRenderer final : public FrameRenderer {
   HostLayerRenderer& operator=(const HostLayerRenderer&) = delete;
 
   // Uploads `scene`, renders and reads back.
-  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
+  FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) override;
 
   // Makes later frames `frame_size`: the context is released and created
   // again for that size (the host layer knows one size per context).

@@ -10,7 +10,7 @@ namespace render_tool {
 
 std::string with_frame_roofline(const std::string& report, bool json, const BenchPlan& plan, FrameSize size,
                                 int threads, double measured_ms) {
-  const HostScene scene(scene_at_clock(Animation{}.step(plan.rate)));
+  const HostScene scene(plan.scene->at_clock(Animation{}.step(plan.rate)));
   const lanes::OpCounts ops = roofline::count_frame_ops(scene.view(), size.width, size.height);
   const roofline::Throughput speed = roofline::measure_throughput();
   return with_roofline(report, json, ops, speed, roofline::frame_limit(ops, speed, threads), measured_ms);
