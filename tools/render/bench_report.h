@@ -11,6 +11,10 @@
 
 namespace render_tool {
 
+// The line that tells which scene was measured: "scene:      32 spheres, 8
+// materials".  JSON reports carry the count as "spheres".
+std::string scene_report_line(const BenchPlan& plan);
+
 // One configuration at one size: a few aligned lines.
 std::string bench_report_text(const BenchResult& result, const BackendInfo& backend, FrameSize size);
 std::string bench_report_json(const BenchResult& result, const BackendInfo& backend, const BenchPlan& plan,

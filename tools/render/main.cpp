@@ -29,6 +29,7 @@
 #include "tools/render/progress_bar.h"
 #include "tools/render/frame_renderer.h"
 #include "tools/render/roofline_report.h"
+#include "tools/render/scene_file.h"
 #include "tools/render/verify_frame.h"
 
 namespace {
@@ -51,7 +52,7 @@ void print_error(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
 }
 
-int render_single_frame(const RenderOptions& o) {
+int render_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
   // Every destination is checked, and the temporaries of files made, before
   // the frame is rendered.
   std::vector<std::string> names;
@@ -59,7 +60,7 @@ int render_single_frame(const RenderOptions& o) {
   if (!o.raw_path.empty()) names.push_back(o.raw_path);
   outputs::OutputSet outputs(names);
 
-  const PosedScene scene = posed_scene(o);
+  const PosedScene scene = posed_scene(o, animated);
 
   const FrameSize size = o.sizes.front();
   std::vector<std::uint32_t> pixels(size.pixel_count());
@@ -84,15 +85,15 @@ int render_single_frame(const RenderOptions& o) {
 
 // --verify: the frame through the back-end against the reference frame;
 // nothing is written but the report.
-int verify_single_frame(const RenderOptions& o) {
-  const PosedScene scene = posed_scene(o);
+int verify_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
+  const PosedScene scene = posed_scene(o, animated);
   HostLayerRenderer renderer(o.sizes.front());
   const Verification result = verify_frame(renderer, scene);
   std::fputs(result.report.c_str(), stdout);
   return result.exit_status();
 }
 
-int render_animation(const RenderOptions& o) {
+int render_animation(const RenderOptions& o, const AnimatedScene& scene) {
   // The encoder is looked for, the folder made and locked, and every
   // destination checked before anything is rendered: a mistake costs no
   // time and leaves nothing behind.
@@ -125,7 +126,7 @@ int render_animation(const RenderOptions& o) {
     export_animation(renderer, o.frames, o.rate, o.out_dir, [&](int done) {
       folders.keep();
       progress.update(done);
-    });
+    }, scene);
   }
   std::FILE* report = video && video->target.kind == outputs::DestinationKind::standard_output ? stderr : stdout;
   if (o.frames == 1) {
@@ -162,7 +163,7 @@ int run_compare(const RenderOptions& o, const BenchPlan& plan) {
     if (row.config.threads == backend.threads) fastest_ms = std::min(fastest_ms, row.result.frame_ms.median);
   }
   const std::string report = o.json ? compare_report_json(rows, backend, plan, renderer.size())
-                                    : compare_report_text(rows, backend, renderer.size());
+                                    : scene_report_line(plan) + compare_report_text(rows, backend, renderer.size());
   std::fputs(with_frame_roofline(report, o.json, plan, renderer.size(), backend.threads, fastest_ms).c_str(),
              stdout);
   return 0;
@@ -170,8 +171,9 @@ int run_compare(const RenderOptions& o, const BenchPlan& plan) {
 
 // Several sizes take turns, as the comparison's configurations do, so that
 // their ratios hold under a passing load.
-int run_bench(const RenderOptions& o) {
-  const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+int run_bench(const RenderOptions& o, const AnimatedScene& scene) {
+  BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+  plan.scene = &scene;
   if (o.compare) return run_compare(o, plan);
   HostLayerRenderer renderer(o.sizes.front());
   const std::vector<BenchResult> results = measure_in_turns(
@@ -182,7 +184,7 @@ int run_bench(const RenderOptions& o) {
   const BackendInfo backend = backend_info();
   if (rows.size() == 1) {
     const std::string report = o.json ? bench_report_json(rows[0].result, backend, plan, rows[0].size)
-                                      : bench_report_text(rows[0].result, backend, rows[0].size);
+                                      : scene_report_line(plan) + bench_report_text(rows[0].result, backend, rows[0].size);
     // The roofline is this CPU's limit: it says nothing of a GPU's frame.
     std::fputs(backend.backend == "cpu" ? with_frame_roofline(report, o.json, plan, rows[0].size, backend.threads,
                                                               rows[0].result.frame_ms.median)
@@ -191,9 +193,22 @@ int run_bench(const RenderOptions& o) {
                stdout);
   } else {
     const std::string report =
-        o.json ? sizes_report_json(rows, backend, plan) + "\n" : sizes_report_text(rows, backend);
+        o.json ? sizes_report_json(rows, backend, plan) + "\n" : scene_report_line(plan) + sizes_report_text(rows, backend);
     std::fputs(report.c_str(), stdout);
   }
+  return 0;
+}
+
+// --dump-scene: the scene as JSON, written as every output is; nothing is
+// rendered.
+int dump_scene(const RenderOptions& o, const AnimatedScene& scene) {
+  outputs::OutputSet outputs({o.dump_scene_path});
+  const std::string text = scene_json(scene);
+  std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
+  outputs.write_all({std::vector<std::uint8_t>(text.begin(), text.end())}, [&] {
+    std::fprintf(report, "wrote %s (%zu spheres)\n", o.dump_scene_path.c_str(), scene.initial.spheres.size());
+    outputs::mark_run_complete();
+  });
   return 0;
 }
 
@@ -216,6 +231,19 @@ int run(int argc, char** argv) {
   }
   const RenderOptions& o = *parsed.options;
 
+  // The scene before anything else: a file that cannot be used costs no
+  // set-up and leaves nothing written.
+  std::optional<AnimatedScene> scene_from_file;
+  if (!o.scene_path.empty()) {
+    try {
+      scene_from_file = read_scene_file(o.scene_path);
+    } catch (const SceneFileError& e) {
+      print_error(e.what());
+      return kExitBadUsage;
+    }
+  }
+  const AnimatedScene& scene = scene_from_file ? *scene_from_file : built_in_scene();
+
   // Back-end settings come first: they decide how the frames are made.
   if (o.threads && !set_backend_threads(*o.threads)) {
     print_error("--threads " + std::to_string(*o.threads) + ": not supported by the " +
@@ -237,11 +265,13 @@ int run(int argc, char** argv) {
   try {
     switch (o.mode) {
       case Mode::single_frame:
-        return o.verify ? verify_single_frame(o) : render_single_frame(o);
+        return o.verify ? verify_single_frame(o, scene) : render_single_frame(o, scene);
       case Mode::animation:
-        return render_animation(o);
+        return render_animation(o, scene);
       case Mode::benchmark:
-        return run_bench(o);
+        return run_bench(o, scene);
+      case Mode::dump_scene:
+        return dump_scene(o, scene);
     }
   } catch (const ReaderGoneError&) {
     return kExitReaderGone;
