@@ -232,6 +232,17 @@ AnimatedScene parse_scene(const std::string& text, const std::string& name) {
     const auto [line, column] = line_and_column(text, e.byte);
     throw SceneFileError(name + ":" + std::to_string(line) + ":" + std::to_string(column) +
                          ": syntax error: " + syntax_detail(e.what()));
+  } catch (const Json::out_of_range& e) {
+    // A number beyond double precision ("number overflow parsing '1e999'"):
+    // the parser gives no place, so the number's first appearance is it.
+    const std::string what = e.what();
+    const std::size_t open = what.find('\''), close = what.rfind('\'');
+    const std::string number = open < close ? what.substr(open + 1, close - open - 1) : std::string();
+    const std::size_t at = number.empty() ? std::string::npos : text.find(number);
+    const auto [line, column] = line_and_column(text, at == std::string::npos ? 0 : at + 1);
+    throw SceneFileError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                         (number.empty() ? std::string("a number is out of range")
+                                         : "the number " + number + " is out of range, even for double precision"));
   }
   const SceneReader reader(name);
   reader.expect_object(document, "$", {"spheres", "materials", "light"});
