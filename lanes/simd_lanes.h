@@ -177,6 +177,18 @@ VELMORA_LANE_OP float first_set_lane(const stdx::simd<float, Abi>& v,
   return v[stdx::find_first_set(mask) & (kLanes - 1)];
 }
 
+// base^n for a whole n, in double lanes of the pack's size (the scalar
+// whole_power says why).
+template <class Abi>
+VELMORA_LANE_OP stdx::simd<float, Abi> whole_power(const stdx::simd<float, Abi>& base, unsigned n) {
+  using F = stdx::simd<float, Abi>;
+  using D = stdx::fixed_size_simd<double, F::size()>;
+  // Converted lane by lane through the generators: static_simd_cast's
+  // AVX-512 path draws GCC 12's maybe-uninitialized warning.
+  const D wide_power = whole_power_wide(D([&](auto i) { return static_cast<double>(base[i]); }), n);
+  return F([&](auto i) { return static_cast<float>(wide_power[i]); });
+}
+
 // Per-lane power through SLEEF's packed pow of the pack's width, the variant
 // whose use of fused multiply-adds matches the scalar call in lanes.h; other
 // widths go lane by lane through that scalar call.
