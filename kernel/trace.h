@@ -10,6 +10,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "common/host_device.h"
@@ -79,6 +80,13 @@ struct TracedSpheres {
       T at[kMaxSpheres];
     };
     VELMORA_HOST_DEVICE Slots() {}
+    // Copied as bytes (the pack types' own copies are not trivial); the
+    // copy from traced_spheres is elided.
+    VELMORA_HOST_DEVICE Slots(const Slots& other) { std::memcpy(static_cast<void*>(at), other.at, sizeof at); }
+    VELMORA_HOST_DEVICE Slots& operator=(const Slots& other) {
+      std::memcpy(static_cast<void*>(at), other.at, sizeof at);
+      return *this;
+    }
     VELMORA_HOST_DEVICE const T& operator[](int i) const { return at[i]; }
     VELMORA_HOST_DEVICE void make(int i, const T& value) { new (&at[i]) T(value); }
   };
