@@ -43,8 +43,9 @@ class SceneReader {
     for (const char* key : required) {
       if (!value.contains(key)) fail(member_path(path, key), "is missing");
     }
-    for (const auto& [key, member] : value.items()) {
-      const auto named = [&](std::initializer_list<const char*> keys) {
+    for (const auto& item : value.items()) {
+      const std::string& key = item.key();
+      const auto named = [&key](std::initializer_list<const char*> keys) {
         for (const char* k : keys) {
           if (key == k) return true;
         }
