@@ -27,9 +27,19 @@ float uniform(std::mt19937& rng, float low, float high) {
 // Fractional exponents make the specular term NaN wherever the base is
 // negative, and where the base crosses zero its sign is rounding's choice:
 // a speckled curve of black pixels that no precision agrees on.
+// Three draws in x, y, z order: the order in which a call's arguments are
+// evaluated is the compiler's choice, and every compiler must see the same
+// scenes.
+Vec4 uniform_point(std::mt19937& rng, Vec4 low, Vec4 high) {
+  const float x = uniform(rng, low.x, high.x);
+  const float y = uniform(rng, low.y, high.y);
+  const float z = uniform(rng, low.z, high.z);
+  return Vec4(x, y, z);
+}
+
 Material random_material(std::mt19937& rng, bool fractional_exponents, bool may_be_glass) {
   Material m;
-  m.color = Vec4(uniform(rng, 0.0f, 1.0f), uniform(rng, 0.0f, 1.0f), uniform(rng, 0.0f, 1.0f), 1.0f);
+  m.color = uniform_point(rng, Vec4(0.0f, 0.0f, 0.0f), Vec4(1.0f, 1.0f, 1.0f));
   m.ambient = uniform(rng, 0.0f, 0.2f);
   m.diffuse = uniform(rng, 0.2f, 0.8f);
   m.specular = uniform(rng, 0.0f, 1.0f);
@@ -102,22 +112,23 @@ SceneContent random_scene(std::mt19937& rng, bool fractional_exponents, bool apa
     if (kind == 0 && i > 0 && !apart) {
       // Inside (or overlapping) an earlier sphere.
       const Sphere& outer = scene.spheres[static_cast<std::size_t>(std::uniform_int_distribution<int>(0, i - 1)(rng))];
-      s.center = Vec4(outer.center.x + uniform(rng, -0.5f, 0.5f) * outer.radius,
-                      outer.center.y + uniform(rng, -0.5f, 0.5f) * outer.radius,
-                      outer.center.z + uniform(rng, -0.5f, 0.5f) * outer.radius);
+      const Vec4 offset = uniform_point(rng, Vec4(-0.5f, -0.5f, -0.5f), Vec4(0.5f, 0.5f, 0.5f));
+      s.center = Vec4(outer.center.x + offset.x * outer.radius, outer.center.y + offset.y * outer.radius,
+                      outer.center.z + offset.z * outer.radius);
       s.radius = outer.radius * uniform(rng, 0.2f, 0.9f);
     } else if (kind == 3 && !apart) {
       s = grazing_sphere(rng);
     } else if (kind == 1) {
-      s.center = Vec4(uniform(rng, -4.0f, 4.0f), uniform(rng, -3.0f, 3.0f), uniform(rng, 0.5f, 6.0f));  // behind
+      s.center = uniform_point(rng, Vec4(-4.0f, -3.0f, 0.5f), Vec4(4.0f, 3.0f, 6.0f));  // behind
       s.radius = uniform(rng, 0.2f, 2.0f);
     } else if (kind == 2) {
-      s.center = Vec4(uniform(rng, -1.0f, 1.0f), uniform(rng, -60.0f, -40.0f), uniform(rng, -10.0f, 0.0f));
+      s.center = uniform_point(rng, Vec4(-1.0f, -60.0f, -10.0f), Vec4(1.0f, -40.0f, 0.0f));
       s.radius = uniform(rng, 38.0f, 50.0f);  // a floor
       s.material = 0;
     } else {
       const float z = uniform(rng, -14.0f, -1.5f);
-      s.center = Vec4(uniform(rng, -0.6f, 0.6f) * z, uniform(rng, -0.45f, 0.45f) * z, z);
+      const Vec4 across = uniform_point(rng, Vec4(-0.6f, -0.45f, 0.0f), Vec4(0.6f, 0.45f, 0.0f));
+      s.center = Vec4(across.x * z, across.y * z, z);
       s.radius = uniform(rng, 0.05f, 1.5f);
     }
     s.radius_sq = s.radius * s.radius;
@@ -134,7 +145,7 @@ SceneContent random_scene(std::mt19937& rng, bool fractional_exponents, bool apa
     scene.spheres.push_back(s);
   }
   PointLight light;
-  light.position = Vec4(uniform(rng, -5.0f, 5.0f), uniform(rng, 0.0f, 6.0f), uniform(rng, -8.0f, 2.0f));
+  light.position = uniform_point(rng, Vec4(-5.0f, 0.0f, -8.0f), Vec4(5.0f, 6.0f, 2.0f));
   scene.lights.push_back(light);
   return scene;
 }
