@@ -117,9 +117,11 @@ VELMORA_HOST_DEVICE bool is_integer(float v) {
 // width takes the same steps and gives the same bits.  A few
 // multiplications in place of the general power, the costliest step of the
 // shading.
+// `one` is 1 in every lane (the machine's vector types have no conversion
+// from a double).
 template <class Double>
-VELMORA_HOST_DEVICE Double whole_power_wide(Double base, unsigned n) {
-  Double result = Double(1.0);
+VELMORA_HOST_DEVICE Double whole_power_wide(Double base, unsigned n, Double one = Double(1.0)) {
+  Double result = one;
   for (Double square = base;;) {
     if ((n & 1u) != 0u) result = result * square;
     n >>= 1;

@@ -180,18 +180,6 @@ VELMORA_LANE_OP float first_set_lane(const stdx::simd<float, Abi>& v,
 // base^n for a whole n, in double lanes of the pack's size (the scalar
 // whole_power says why): the machine's vectors as two halves of doubles,
 // other packs lane by lane.
-template <class Double>
-VELMORA_LANE_OP Double whole_power_of_vector(Double base, unsigned n, Double one) {
-  Double result = one;
-  for (Double square = base;;) {
-    if ((n & 1u) != 0u) result = result * square;
-    n >>= 1;
-    if (n == 0u) break;
-    square = square * square;
-  }
-  return result;
-}
-
 template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> whole_power(const stdx::simd<float, Abi>& base, unsigned n) {
   using F = stdx::simd<float, Abi>;
@@ -204,13 +192,10 @@ VELMORA_LANE_OP stdx::simd<float, Abi> whole_power(const stdx::simd<float, Abi>&
     using Wide = double __attribute__((vector_size(64)));
     const __m512 v = static_cast<__m512>(base);
     const Wide one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
-    const Half low = __builtin_convertvector(
-        whole_power_of_vector(__builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), Wide), n, one),
-        Half);
-    const Half high = __builtin_convertvector(
-        whole_power_of_vector(__builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), Wide), n,
-                              one),
-        Half);
+    const Wide wide_low = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), Wide);
+    const Wide wide_high = __builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), Wide);
+    const Half low = __builtin_convertvector(whole_power_wide(wide_low, n, one), Half);
+    const Half high = __builtin_convertvector(whole_power_wide(wide_high, n, one), Half);
     return F(static_cast<__m512>(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)));
   }
 #endif
@@ -220,10 +205,10 @@ VELMORA_LANE_OP stdx::simd<float, Abi> whole_power(const stdx::simd<float, Abi>&
     using Wide = double __attribute__((vector_size(32)));
     const __m256 v = static_cast<__m256>(base);
     const Wide one = {1.0, 1.0, 1.0, 1.0};
-    const Half low =
-        __builtin_convertvector(whole_power_of_vector(__builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Wide), n, one), Half);
-    const Half high =
-        __builtin_convertvector(whole_power_of_vector(__builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Wide), n, one), Half);
+    const Wide wide_low = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Wide);
+    const Wide wide_high = __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Wide);
+    const Half low = __builtin_convertvector(whole_power_wide(wide_low, n, one), Half);
+    const Half high = __builtin_convertvector(whole_power_wide(wide_high, n, one), Half);
     return F(static_cast<__m256>(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7)));
   }
 #endif
