@@ -101,7 +101,7 @@ __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* 
     }
     // A group of packs skips the spheres that none of its camera rays can
     // reach; the scalar trace tests every sphere, as a CUDA thread does.
-    SphereSet camera_spheres = kAllSpheres;
+    SphereSet camera_spheres = spheres.all();
     if constexpr (kLanes > 1) {
       camera_spheres = camera_candidates(culling, block_x + x_low, block_y + y_low, block_x + x_high,
                                          block_y + y_high, width, height);

@@ -14,6 +14,7 @@
 #include "scene/records.h"
 #include "frame/make_frame.h"
 #include "scene/scene.h"
+#include "scene/scene_content.h"
 
 // The size of a frame: the window's unless asked otherwise.
 struct FrameSize {
@@ -38,7 +39,7 @@ class FrameRenderer {
  public:
   explicit FrameRenderer(FrameSize size = {}) : size_(size) {}
   virtual ~FrameRenderer() = default;
-  virtual FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) = 0;
+  virtual FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) = 0;
   FrameSize size() const { return size_; }
 
  protected:

@@ -36,7 +36,7 @@ HostLayerRenderer::~HostLayerRenderer() {
   context_taken.store(false);
 }
 
-FrameTiming HostLayerRenderer::render(const SceneRecords& scene, std::span<std::uint32_t> pixels) {
+FrameTiming HostLayerRenderer::render(const SceneContent& scene, std::span<std::uint32_t> pixels) {
   if (pixels.size() < size().pixel_count()) {
     throw std::invalid_argument("HostLayerRenderer::render: the pixel buffer is too small");
   }

@@ -15,7 +15,7 @@ class HostLayerRenderer final : public FrameRenderer {
   HostLayerRenderer& operator=(const HostLayerRenderer&) = delete;
 
   // Uploads `scene`, renders and reads back.
-  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override;
+  FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) override;
 
   // Makes later frames `frame_size`: a new device frame buffer of that size,
   // the sphere buffer and the stores kept.  Nothing happens when the size is

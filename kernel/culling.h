@@ -25,22 +25,34 @@
 
 inline constexpr float kCullingMargin = 1.0f / 256.0f;
 
-// The traced spheres as the test takes them, four lanes to a sphere, one
-// for each side of the pyramid: lane 4i + j pairs sphere i with side j
-// (left, right, bottom, top).  Made once per block.
+// The traced spheres as the test takes them, four at a time: in a group,
+// four lanes to a sphere, one for each side of the pyramid, lane 4k + j
+// pairing the group's sphere k with side j (left, right, bottom, top).
+// Made once per block; only the groups that hold traced spheres are filled.
 struct CameraCulling {
-  using Lanes = lanes::Pack<4 * kTracedSpheres>;
-  Lanes center_x, center_y, center_z;
-  Lanes reach_sq;  // (radius + margin) squared
+  static constexpr int kSpheresPerGroup = 4;
+  static constexpr int kGroups = kMaxSpheres / kSpheresPerGroup;
+  using Lanes = lanes::Pack<4 * kSpheresPerGroup>;
+  struct Group {
+    Lanes center_x, center_y, center_z;
+    Lanes reach_sq;  // (radius + margin) squared
+  };
+  int groups;  // those that hold traced spheres
+  Group group[kGroups];
   // Bit i set: sphere i lies wholly behind the eye (z > 0), out of reach
   // of every camera ray.
   SphereSet behind_eye;
+  SphereSet traced;  // the traced spheres
 };
 
 inline CameraCulling camera_culling(const SceneView& scene) {
-  float center_x[kTracedSpheres], center_y[kTracedSpheres], center_z[kTracedSpheres], reach_sq[kTracedSpheres];
+  constexpr int kPerGroup = CameraCulling::kSpheresPerGroup;
+  const int count = traced_sphere_count(scene);
+  // Spheres past the count repeat the last one, so a group's spare lanes
+  // cull nothing that matters and read nothing undefined.
+  float center_x[kMaxSpheres], center_y[kMaxSpheres], center_z[kMaxSpheres], reach_sq[kMaxSpheres];
   SphereSet behind_eye = 0;
-  for (int i = 0; i < kTracedSpheres; ++i) {
+  for (int i = 0; i < count; ++i) {
     const SphereData s = fetch_sphere(scene, i);
     const float radius = std::sqrt(s.radius_sq);
     const float distance = vec_length(s.center);  // from the eye, at the origin
@@ -51,14 +63,20 @@ inline CameraCulling camera_culling(const SceneView& scene) {
     reach_sq[i] = reach * reach;
     if (s.center.z > reach) behind_eye |= 1u << i;
   }
-  using Lanes = CameraCulling::Lanes;
-  const auto of_sphere = [](const float* values) { return Lanes([&](auto lane) { return values[lane / 4]; }); };
   CameraCulling culling;
-  culling.center_x = of_sphere(center_x);
-  culling.center_y = of_sphere(center_y);
-  culling.center_z = of_sphere(center_z);
-  culling.reach_sq = of_sphere(reach_sq);
+  culling.groups = (count + kPerGroup - 1) / kPerGroup;
   culling.behind_eye = behind_eye;
+  culling.traced = first_spheres(count);
+  using Lanes = CameraCulling::Lanes;
+  for (int g = 0; g < culling.groups; ++g) {
+    const auto of_sphere = [&](const float* values) {
+      return Lanes([&](auto lane) {
+        const int i = g * kPerGroup + static_cast<int>(lane) / 4;
+        return values[i < count ? i : count - 1];
+      });
+    };
+    culling.group[g] = {of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(reach_sq)};
+  }
   return culling;
 }
 
@@ -80,18 +98,22 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
   // Filled through memory: built lane by lane from the four values, GCC 12
   // emits a register-to-register vmovq that valgrind 3.19 cannot decode,
   // and instruction counts of the AVX2 build come from callgrind.
-  alignas(64) float lanes_z[4 * kTracedSpheres];
-  for (int lane = 0; lane < 4 * kTracedSpheres; ++lane) lanes_z[lane] = sides_z[lane % 4];
+  alignas(64) float lanes_z[Lanes::size()];
+  for (int lane = 0; lane < static_cast<int>(Lanes::size()); ++lane) lanes_z[lane] = sides_z[lane % 4];
   const Lanes normal_z(lanes_z, lanes::stdx::vector_aligned);
-  const Lanes along = Lanes(f) * sign_x * spheres.center_x + Lanes(f) * sign_y * spheres.center_y +
-                      normal_z * spheres.center_z;
   const Lanes normal_sq = Lanes(f * f) + normal_z * normal_z;
-  // along < -reach |n|, without the square root.
-  const auto outside = along < 0.0f && along * along > spheres.reach_sq * normal_sq;
+  const Lanes f_x = Lanes(f) * sign_x;
+  const Lanes f_y = Lanes(f) * sign_y;
   SphereSet candidates = 0;
-  for (int i = 0; i < kTracedSpheres; ++i) {
-    const bool culled = outside[4 * i] || outside[4 * i + 1] || outside[4 * i + 2] || outside[4 * i + 3];
-    if (!culled) candidates |= 1u << i;
+  for (int g = 0; g < spheres.groups; ++g) {
+    const CameraCulling::Group& group = spheres.group[g];
+    const Lanes along = f_x * group.center_x + f_y * group.center_y + normal_z * group.center_z;
+    // along < -reach |n|, without the square root.
+    const auto outside = along < 0.0f && along * along > group.reach_sq * normal_sq;
+    for (int k = 0; k < CameraCulling::kSpheresPerGroup; ++k) {
+      const bool culled = outside[4 * k] || outside[4 * k + 1] || outside[4 * k + 2] || outside[4 * k + 3];
+      if (!culled) candidates |= 1u << (g * CameraCulling::kSpheresPerGroup + k);
+    }
   }
-  return candidates & ~spheres.behind_eye;
+  return candidates & spheres.traced & ~spheres.behind_eye;
 }

@@ -16,8 +16,9 @@ constexpr int kHeight = 480;
 // A scene whose sphere 0 is the one under test; the others sit far behind
 // the eye, where no camera ray goes.
 HostScene scene_with_sphere(Vec4 center, float radius) {
-  Sphere spheres[kTracedSpheres];
-  for (int i = 0; i < kTracedSpheres; ++i) {
+  constexpr int kSpheres = 4;
+  Sphere spheres[kSpheres];
+  for (int i = 0; i < kSpheres; ++i) {
     spheres[i].center = Vec4(0.0f, 0.0f, 1000.0f + 10.0f * static_cast<float>(i));
     spheres[i].radius = 1.0f;
     spheres[i].radius_sq = 1.0f;
@@ -26,7 +27,7 @@ HostScene scene_with_sphere(Vec4 center, float radius) {
   spheres[0].radius = radius;
   spheres[0].radius_sq = radius * radius;
   HostScene scene;
-  scene.set_spheres(spheres, kTracedSpheres);
+  scene.set_spheres(spheres, kSpheres);
   return scene;
 }
 

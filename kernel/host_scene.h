@@ -9,32 +9,42 @@
 
 #include "kernel/trace.h"
 #include "scene/initial_scene_data.h"
+#include "scene/scene_content.h"
 #include "scene/records.h"
 
 struct HostScene {
   SphereTexel texels[kSphereBufferBytes / sizeof(SphereTexel)] = {};
   Material materials[kMaxMaterials];
+  int sphere_count = 0;
   Vec4 light_position;
 
   HostScene() = default;
 
   // The stores as the uploads of `scene` leave them.
-  explicit HostScene(const SceneRecords& scene) : light_position(scene.lights[0].position) {
-    set_spheres(scene.spheres, record_count(scene.spheres));
-    set_materials(scene.materials, record_count(scene.materials));
+  explicit HostScene(const SceneContent& scene) {
+    set_spheres(scene.spheres.data(), static_cast<int>(scene.spheres.size()));
+    set_materials(scene.materials.data(), static_cast<int>(scene.materials.size()));
+    if (!scene.lights.empty()) light_position = scene.lights[0].position;
   }
 
-  // Copies records as the uploads copy them: byte for byte from record 0.
-  void set_spheres(const Sphere* records, int count) {
+  // Copies records as the uploads copy them: byte for byte from record 0,
+  // and the spheres' count with them.  A count above the store's capacity
+  // is refused as the uploads refuse it (false, nothing copied).
+  bool set_spheres(const Sphere* records, int count) {
+    if (count < 0 || count > kMaxSpheres) return false;
     std::memcpy(texels, records, static_cast<std::size_t>(count) * sizeof(Sphere));
+    sphere_count = count;
+    return true;
   }
-  void set_materials(const Material* records, int count) {
+  bool set_materials(const Material* records, int count) {
+    if (count < 0 || count > kMaxMaterials) return false;
     std::memcpy(static_cast<void*>(materials), records,
                 static_cast<std::size_t>(count) * sizeof(Material));
+    return true;
   }
 
   SceneView view() const {
-    return SceneView{texels, static_cast<int>(sizeof(texels) / sizeof(texels[0])), materials,
+    return SceneView{texels, static_cast<int>(sizeof(texels) / sizeof(texels[0])), sphere_count, materials,
                      light_position};
   }
 };

@@ -13,8 +13,10 @@
 #include "scene/records.h"
 
 // The constant stores, filled by the uploads, and the texture over the
-// sphere buffer, bound by gpu_init.
+// sphere buffer, bound by gpu_init.  sphere_count is the number of spheres
+// the last sphere upload wrote, which the trace tests.
 VELMORA_CONSTANT alignas(16) unsigned char materials_dump[kMaterialStoreBytes];
+VELMORA_CONSTANT int sphere_count;
 VELMORA_CONSTANT alignas(16) unsigned char point_lights_dump[kLightStoreBytes];
 VELMORA_CONSTANT cudaTextureObject_t spheres_texture;
 
@@ -33,6 +35,7 @@ SceneView scene_from_stores() {
   scene.sphere_texels = static_cast<const SphereTexel*>(spheres.base);
   scene.sphere_texel_count = static_cast<int>(spheres.bytes / sizeof(SphereTexel));
 #endif
+  scene.sphere_count = sphere_count;
   scene.materials = reinterpret_cast<const Material*>(materials_dump);
   const auto* light = reinterpret_cast<const PointLight*>(point_lights_dump);
   scene.light_position = Vec4(light->position.x, light->position.y, light->position.z);

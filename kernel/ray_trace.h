@@ -20,6 +20,10 @@
 extern VELMORA_CONSTANT unsigned char materials_dump[kMaterialStoreBytes];
 extern VELMORA_CONSTANT unsigned char point_lights_dump[kLightStoreBytes];
 
+// The number of spheres the last sphere upload wrote: the ones the trace
+// tests, up to the buffer's 32.
+extern VELMORA_CONSTANT int sphere_count;
+
 // The texture object over the sphere buffer, 0 while none is bound.
 extern VELMORA_CONSTANT cudaTextureObject_t spheres_texture;
 

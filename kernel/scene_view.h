@@ -9,11 +9,8 @@
 #include "lanes/lanes.h"
 #include "scene/records.h"
 
-// The trace tests spheres 0 to 3, whatever was uploaded.
-inline constexpr int kTracedSpheres = 4;
-
-// What the trace reads: the sphere store (as texels), the material table and
-// the position of light 0.  On the GPU the spheres come through a texture
+// What the trace reads: the sphere store (as texels), the number of spheres
+// the last upload wrote, the material table and the position of light 0.  On the GPU the spheres come through a texture
 // object; on the CPU, and in tests, through a plain array of texels.
 struct SceneView {
 #if VELMORA_CUDA_BUILD
@@ -22,6 +19,7 @@ struct SceneView {
   const SphereTexel* sphere_texels;
 #endif
   int sphere_texel_count;
+  int sphere_count;  // spheres 0 to sphere_count - 1 are traced
   const Material* materials;
   Vec4 light_position;
 };
@@ -38,6 +36,13 @@ VELMORA_HOST_DEVICE SphereTexel fetch_texel(const SceneView& scene, int i) {
 #else
   return scene.sphere_texels[i];
 #endif
+}
+
+// The number of spheres the trace tests: the uploaded count, kept within
+// the store (a count the host layer never writes is still no reason to read
+// past it).
+VELMORA_HOST_DEVICE int traced_sphere_count(const SceneView& scene) {
+  return scene.sphere_count < 0 ? 0 : (scene.sphere_count > kMaxSpheres ? kMaxSpheres : scene.sphere_count);
 }
 
 // One sphere as the trace reads it: centre, radius squared, material byte.

@@ -10,6 +10,8 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
+#include <new>
 
 #include "common/host_device.h"
 #include "lanes/lanes.h"
@@ -17,9 +19,14 @@
 #include "scene/records.h"
 #include "shading/shading.h"
 
-// A set of the traced spheres: bit i set means sphere i is in it.
+// A set of spheres of the store: bit i set means sphere i is in it.
 using SphereSet = unsigned int;
-inline constexpr SphereSet kAllSpheres = (1u << kTracedSpheres) - 1u;
+static_assert(kMaxSpheres <= 32, "a SphereSet holds one bit per sphere of the store");
+
+// Spheres 0 to count - 1.
+VELMORA_HOST_DEVICE constexpr SphereSet first_spheres(int count) {
+  return count >= 32 ? ~0u : (1u << count) - 1u;
+}
 
 // Fixed values the kernel is built with.
 inline constexpr float kNoHit = 1e38f;               // start of every nearest-hit search
@@ -52,52 +59,79 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
                             lanes::select(mask, if_true.material, if_false.material)};
 }
 
-// The spheres the search tests, read from the store once per pixel (or
-// pack of pixels) rather than once per search, as the lanes use them: a
-// pixel searches up to seven times (four rays and three shadow rays), each
-// time testing every sphere, and a packed search then takes each value
-// from memory instead of spreading it across the lanes again.  With them
-// come the search's two terms that depend only on the ray's origin, made
-// once for the eye, where every camera ray starts: eye - centre, and its
-// squared length less the radius squared.
+// The spheres the search tests, the scene's `count`, read from the store
+// once per pixel (or pack of pixels) rather than once per search, as the
+// lanes use them: a pixel searches up to seven times (four rays and three
+// shadow rays), each time testing every sphere, and a packed search then
+// takes each value from memory instead of spreading it across the lanes
+// again.  With them come the search's two terms that depend only on the
+// ray's origin, made once for the eye, where every camera ray starts:
+// eye - centre, and its squared length less the radius squared.  Entries
+// from `count` on are never read.
 template <class Float>
 struct TracedSpheres {
-  SphereLanes<Float> sphere[kTracedSpheres];
-  Vec4T<Float> eye_offset[kTracedSpheres];
-  Float eye_c[kTracedSpheres];
+  // Room for the store's spheres, of which only the first `count` are
+  // made: the traced spheres are made once per block, and constructing the
+  // whole store's worth each time cost the four-sphere scene 8% of its
+  // frame at 16 lanes.
+  template <class T>
+  struct Slots {
+    union {
+      T at[kMaxSpheres];
+    };
+    VELMORA_HOST_DEVICE Slots() {}
+    // Copied as bytes (the pack types' own copies are not trivial); the
+    // copy from traced_spheres is elided.
+    VELMORA_HOST_DEVICE Slots(const Slots& other) { std::memcpy(static_cast<void*>(at), other.at, sizeof at); }
+    VELMORA_HOST_DEVICE Slots& operator=(const Slots& other) {
+      std::memcpy(static_cast<void*>(at), other.at, sizeof at);
+      return *this;
+    }
+    VELMORA_HOST_DEVICE const T& operator[](int i) const { return at[i]; }
+    VELMORA_HOST_DEVICE void make(int i, const T& value) { new (&at[i]) T(value); }
+  };
+
+  int count;
+  Slots<SphereLanes<Float>> sphere;
+  Slots<Vec4T<Float>> eye_offset;
+  Slots<Float> eye_c;
+
+  VELMORA_HOST_DEVICE SphereSet all() const { return first_spheres(count); }
 };
 
 template <class Float = float>
 VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) {
   TracedSpheres<Float> traced;
-  for (int i = 0; i < kTracedSpheres; ++i) {
+  traced.count = traced_sphere_count(scene);
+  for (int i = 0; i < traced.count; ++i) {
     const SphereData sphere = fetch_sphere(scene, i);
-    traced.sphere[i] = sphere_lanes<Float>(sphere);
+    traced.sphere.make(i, sphere_lanes<Float>(sphere));
     // The same operations the search performs on a ray from the eye, so the
     // same bits.
     const Vec4 eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), sphere.center);
-    traced.eye_offset[i] = broadcast<Float>(eye_offset);
-    traced.eye_c[i] = Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq);
+    traced.eye_offset.make(i, broadcast<Float>(eye_offset));
+    traced.eye_c.make(i, Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq));
   }
   return traced;
 }
 
 // The sphere each lane's index names, for the lanes of `wanted` (the others
 // get one of those), read once per distinct index.  An index outside the
-// traced spheres is clamped to them.
+// traced spheres is clamped to them (a search that stored nothing leaves
+// an index of -1 in the lanes that are not wanted).
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& traced,
                                                     const lanes::SphereIndex<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
   return lanes::read_once_per_index(
       index, wanted,
-      [&](int i) { return traced.sphere[i < 0 ? 0 : (i >= kTracedSpheres ? kTracedSpheres - 1 : i)]; },
+      [&](int i) { return traced.sphere[i < 0 ? 0 : (i >= traced.count ? traced.count - 1 : i)]; },
       [](const lanes::Mask<Float>& here, const SphereLanes<Float>& a, const SphereLanes<Float>& b) {
         return select<Float>(here, a, b);
       });
 }
 
-// Nearest of the four spheres along `ray`; stores it in `record` and returns
+// Nearest of the traced spheres along `ray`; stores it in `record` and returns
 // where a hit was stored.  A sphere is missed when the discriminant is
 // negative, its centre lies behind the origin (b > 0) or the origin lies
 // inside it (c < 0).  The sphere named by record.sphere_index is skipped:
@@ -115,15 +149,15 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& 
 // record again, so point, normal and material are left undefined there.
 //
 // A pack tests only the spheres in `candidates`: its caller has shown that
-// its rays miss the others (kernel/culling.h).  One lane tests them all, as
-// a CUDA thread does.  kFromEye says that every ray starts at
+// its rays miss the others (kernel/culling.h), or every traced sphere
+// when it names none.  One lane tests them all, as a CUDA thread does.  kFromEye says that every ray starts at
 // the eye, as camera rays do, so the terms that depend on the origin alone
 // are the sphere's eye terms.
 template <class Float, bool kWithSurface = true, bool kFromEye = false>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float>& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record,
-                                                        SphereSet candidates = kAllSpheres) {
+                                                        SphereSet candidates = ~0u) {
   using Mask = lanes::Mask<Float>;
   using SphereIndex = lanes::SphereIndex<Float>;
   Float t_min = Float(kNoHit);
@@ -161,10 +195,10 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
   };
   if constexpr (lanes::LaneTypes<Float>::width == 1) {
     VELMORA_ROLLED_LOOP
-    for (int i = 0; i < kTracedSpheres; ++i) test_sphere(i);
+    for (int i = 0; i < traced.count; ++i) test_sphere(i);
   } else {
     // The candidates in index order, as one lane takes them all.
-    for (SphereSet left = candidates; left != 0; left &= left - 1) test_sphere(std::countr_zero(left));
+    for (SphereSet left = candidates & traced.all(); left != 0; left &= left - 1) test_sphere(std::countr_zero(left));
   }
   // A stored t is below kNoHit, so the lanes that stored are those whose
   // t_min moved.
@@ -186,7 +220,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
 template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres<Float>& traced, const RayT<Float>& ray,
                                                        HitRecordT<Float>& record,
-                                                       SphereSet candidates = kAllSpheres) {
+                                                       SphereSet candidates = ~0u) {
   return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record, candidates);
 }
 
@@ -404,7 +438,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   lanes::UInt<Float> word;
-  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, kAllSpheres, &word);
+  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, traced.all(), &word);
   return word;
 }
 

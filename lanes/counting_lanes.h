@@ -188,6 +188,15 @@ T first_set_lane(T v, const CountedMask&) {
   return v;
 }
 
+inline float plain_float(Counted v) { return v.value(); }
+
+// Two conversions, and a multiplication per bit of n and per set bit.
+inline Counted whole_power(Counted base, unsigned n) {
+  counted_ops.conversions += 2;
+  for (unsigned m = n; m != 0u; m >>= 1) counted_ops.other += (m & 1u) != 0u ? 1 + (m > 1u) : (m > 1u);
+  return Counted(whole_power(base.value(), n));
+}
+
 inline Counted sqrt(Counted v) {
   ++counted_ops.square_roots;
   return Counted(sqrt(v.value()));

@@ -110,6 +110,35 @@ VELMORA_HOST_DEVICE bool is_integer(float v) {
 }
 
 // Truncation toward zero of a value already known to lie in [0, 2^32).
+// base^n for a whole n: the base squared once per bit of n, and the squares
+// of its set bits multiplied in, lowest first, in double precision, so that
+// the rounding to single precision at the end is the only one that shows
+// (a float product would be some ulps off after a few squarings).  Every
+// width takes the same steps and gives the same bits.  A few
+// multiplications in place of the general power, the costliest step of the
+// shading.
+// `one` is 1 in every lane (the machine's vector types have no conversion
+// from a double).
+template <class Double>
+VELMORA_HOST_DEVICE Double whole_power_wide(Double base, unsigned n, Double one = Double(1.0)) {
+  Double result = one;
+  for (Double square = base;;) {
+    if ((n & 1u) != 0u) result = result * square;
+    n >>= 1;
+    if (n == 0u) break;
+    square = square * square;
+  }
+  return result;
+}
+
+VELMORA_HOST_DEVICE float whole_power(float base, unsigned n) {
+  return static_cast<float>(whole_power_wide(static_cast<double>(base), n));
+}
+
+// The plain float of one lane's value (first_lane and first_set_lane give
+// one; the counting lanes give theirs wrapped).
+VELMORA_HOST_DEVICE float plain_float(float v) { return v; }
+
 VELMORA_HOST_DEVICE std::uint32_t truncate_to_uint(float v) { return static_cast<std::uint32_t>(v); }
 
 // The float whose bits are `bits`, as a texel word is read.

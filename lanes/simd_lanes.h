@@ -177,6 +177,46 @@ VELMORA_LANE_OP float first_set_lane(const stdx::simd<float, Abi>& v,
   return v[stdx::find_first_set(mask) & (kLanes - 1)];
 }
 
+// base^n for a whole n, in double lanes of the pack's size (the scalar
+// whole_power says why): the machine's vectors as two halves of doubles,
+// other packs lane by lane.
+template <class Abi>
+VELMORA_LANE_OP stdx::simd<float, Abi> whole_power(const stdx::simd<float, Abi>& base, unsigned n) {
+  using F = stdx::simd<float, Abi>;
+  [[maybe_unused]] constexpr bool native = !std::is_same_v<Abi, stdx::simd_abi::fixed_size<F::size()>>;
+  // Halves converted with the compilers' vector builtins (the intrinsics
+  // for them draw GCC 12's maybe-uninitialized warning at AVX-512).
+#if defined(__AVX512F__)
+  if constexpr (native && sizeof(F) == sizeof(__m512)) {
+    using Half = float __attribute__((vector_size(32)));
+    using Wide = double __attribute__((vector_size(64)));
+    const __m512 v = static_cast<__m512>(base);
+    const Wide one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    const Wide wide_low = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), Wide);
+    const Wide wide_high = __builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), Wide);
+    const Half low = __builtin_convertvector(whole_power_wide(wide_low, n, one), Half);
+    const Half high = __builtin_convertvector(whole_power_wide(wide_high, n, one), Half);
+    return F(static_cast<__m512>(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)));
+  }
+#endif
+#if defined(__AVX__)
+  if constexpr (native && sizeof(F) == sizeof(__m256)) {
+    using Half = float __attribute__((vector_size(16)));
+    using Wide = double __attribute__((vector_size(32)));
+    const __m256 v = static_cast<__m256>(base);
+    const Wide one = {1.0, 1.0, 1.0, 1.0};
+    const Wide wide_low = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Wide);
+    const Wide wide_high = __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Wide);
+    const Half low = __builtin_convertvector(whole_power_wide(wide_low, n, one), Half);
+    const Half high = __builtin_convertvector(whole_power_wide(wide_high, n, one), Half);
+    return F(static_cast<__m256>(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7)));
+  }
+#endif
+  using D = stdx::fixed_size_simd<double, F::size()>;
+  const D wide_power = whole_power_wide(D([&](auto i) { return static_cast<double>(base[i]); }), n);
+  return F([&](auto i) { return static_cast<float>(wide_power[i]); });
+}
+
 // Per-lane power through SLEEF's packed pow of the pack's width, the variant
 // whose use of fused multiply-adds matches the scalar call in lanes.h; other
 // widths go lane by lane through that scalar call.

@@ -47,30 +47,28 @@ struct Surface {
   double reflection, transparency, refraction_index;
 };
 
-// The renderer traces four spheres and lights the scene with light 0.
-constexpr int kSphereCount = 4;
-
+// The renderer traces every sphere of the scene and lights it with light 0.
 struct World {
-  Ball balls[kSphereCount];
-  Surface surfaces[kInitialMaterialCount];
+  std::vector<Ball> balls;
+  std::vector<Surface> surfaces;
   Vec3 light;
 };
 
-World world_of(const SceneRecords& scene) {
+World world_of(const SceneContent& scene) {
   World w;
-  for (int i = 0; i < kSphereCount; ++i) {
+  for (std::size_t i = 0; i < scene.spheres.size(); ++i) {
     const Sphere& s = scene.spheres[i];
-    if (s.material >= kInitialMaterialCount) {
+    if (s.material >= scene.materials.size()) {
       throw std::invalid_argument("reference: sphere " + std::to_string(i) + " names material " +
                                   std::to_string(s.material) + ", which the scene does not have");
     }
-    w.balls[i] = {from_record(s.center), s.radius_sq, s.material};
+    w.balls.push_back({from_record(s.center), s.radius_sq, s.material});
   }
-  for (int i = 0; i < kInitialMaterialCount; ++i) {
-    const Material& m = scene.materials[i];
-    w.surfaces[i] = {from_record(m.color), m.ambient,    m.diffuse,      m.specular,
-                     m.shininess,          m.reflection, m.transparency, m.refraction_index};
+  for (const Material& m : scene.materials) {
+    w.surfaces.push_back({from_record(m.color), m.ambient, m.diffuse, m.specular, m.shininess, m.reflection,
+                          m.transparency, m.refraction_index});
   }
+  if (scene.lights.empty()) throw std::invalid_argument("reference: the scene has no light");
   w.light = from_record(scene.lights[0].position);
   return w;
 }
@@ -96,9 +94,9 @@ struct Hit {
 bool nearest_hit(const World& w, const Ray& ray, Hit& hit) {
   double nearest = kNoHit;
   bool found = false;
-  for (int i = 0; i < kSphereCount; ++i) {
+  for (int i = 0; i < static_cast<int>(w.balls.size()); ++i) {
     if (i == hit.sphere) continue;
-    const Ball& ball = w.balls[i];
+    const Ball& ball = w.balls[static_cast<std::size_t>(i)];
     const Vec3 oc = ray.origin - ball.center;
     const double b = dot(oc, ray.direction);
     const double c = dot(oc, oc) - ball.radius_sq;
@@ -173,7 +171,7 @@ Ray refract(Vec3 p, Vec3 d, Vec3 n, double eta) {
 // starts just inside the sphere; the search skips the sphere it started in.
 Ray through_glass(const World& w, const Ray& ray, const Hit& hit, double eta) {
   const Ray inside = refract(hit.point, ray.direction, hit.normal, eta);
-  const Ball& ball = w.balls[hit.sphere];
+  const Ball& ball = w.balls[static_cast<std::size_t>(hit.sphere)];
   const Vec3 oc = inside.origin - ball.center;
   const double b = dot(oc, inside.direction);
   const double c = dot(oc, oc) - ball.radius_sq;
@@ -214,7 +212,7 @@ std::uint32_t trace(const World& w, int x, int y, int width, int height) {
   double weight = 1.0;
   for (int bounce = 0;; ++bounce) {
     if (!nearest_hit(w, ray, hit)) break;
-    const Surface& s = w.surfaces[w.balls[hit.sphere].material];
+    const Surface& s = w.surfaces[static_cast<std::size_t>(w.balls[static_cast<std::size_t>(hit.sphere)].material)];
     // A point in shadow adds nothing, not even the ambient term.
     if (!in_shadow(w, hit.point, hit.sphere)) sum = sum + shade(w, hit, s) * weight;
     if (bounce == kLastBounce) break;
@@ -237,11 +235,11 @@ int channel(std::uint32_t word, int shift) { return static_cast<int>((word >> sh
 
 }  // namespace
 
-std::uint32_t reference_pixel(const SceneRecords& scene, int x, int y, int width, int height) {
+std::uint32_t reference_pixel(const SceneContent& scene, int x, int y, int width, int height) {
   return trace(world_of(scene), x, y, width, height);
 }
 
-std::vector<std::uint32_t> reference_frame(const SceneRecords& scene, int width, int height) {
+std::vector<std::uint32_t> reference_frame(const SceneContent& scene, int width, int height) {
   if (width <= 0 || height <= 0) throw std::invalid_argument("reference: the frame size must be positive");
   const World w = world_of(scene);
   std::vector<std::uint32_t> frame(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "scene/initial_scene_data.h"
+#include "scene/scene_content.h"
 
 namespace reference {
 
@@ -49,12 +50,12 @@ inline constexpr double kMaxDifferingFraction = 0.0002;
 
 // The pixel word of pixel (x, y) of a width x height frame of `scene`: red
 // in bits 0-7, green 8-15, blue 16-23, alpha 255.  Row 0 is the bottom.
-std::uint32_t reference_pixel(const SceneRecords& scene, int x, int y, int width, int height);
+std::uint32_t reference_pixel(const SceneContent& scene, int x, int y, int width, int height);
 
 // The whole frame, word y * width + x for pixel (x, y).  Throws
-// std::invalid_argument for a size that is not positive or a sphere whose
-// material is not in the scene's table.
-std::vector<std::uint32_t> reference_frame(const SceneRecords& scene, int width, int height);
+// std::invalid_argument for a size that is not positive, a sphere whose
+// material is not in the scene's table, or a scene without a light.
+std::vector<std::uint32_t> reference_frame(const SceneContent& scene, int width, int height);
 
 // How a frame compares with the reference frame of the same size.
 struct FrameComparison {

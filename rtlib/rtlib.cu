@@ -207,11 +207,14 @@ int gpu_resize(int width, int height) {
 
 // More than 32 spheres would run past the 1024-byte buffer: refused like
 // the other two uploads' excess.
+// The count goes with the records: the trace tests as many spheres as the
+// last upload wrote.
 int upload_spheres(const Sphere* records, int count) {
   if (count > kMaxSpheres) return -1;
   CHECK_CUDA(cudaMemcpy(device_spheres, records, static_cast<std::size_t>(count) * sizeof(Sphere),
                         cudaMemcpyHostToDevice),
              52);
+  CHECK_CUDA(cudaMemcpyToSymbol(sphere_count, &count, sizeof(count)), 53);
   return 0;
 }
 
@@ -245,6 +248,8 @@ int upload_scene(std::span<const Sphere> spheres, std::span<const PointLight> li
 }
 
 int upload_scene(const SceneRecords& scene) { return upload_scene(scene.spheres, scene.lights, scene.materials); }
+
+int upload_scene(const SceneContent& scene) { return upload_scene(scene.spheres, scene.lights, scene.materials); }
 
 int render_frame(unsigned int* pixel_buffer) { return render(pixel_buffer, nullptr); }
 
@@ -296,8 +301,9 @@ void unregister_kernel_module() {
 
 // The CPU runtime learns of the kernel module the way the GPU toolchain's
 // generated code tells the CUDA runtime: the module, then the kernel by its
-// host address and mangled name, then the two constant stores and the
-// texture handle by their host objects.
+// host address and mangled name, then the constant stores (the materials,
+// the lights, the sphere count) and the texture handle by their host
+// objects.
 cpurt::Module* kernel_module = nullptr;
 
 struct ModuleRegistration {
@@ -308,6 +314,7 @@ struct ModuleRegistration {
                              sizeof(materials_dump), true);
     cpurt::register_variable(kernel_module, point_lights_dump, "point_lights_dump",
                              sizeof(point_lights_dump), true);
+    cpurt::register_variable(kernel_module, &sphere_count, "sphere_count", sizeof(sphere_count), true);
     cpurt::register_variable(kernel_module, &spheres_texture, "spheres_texture",
                              sizeof(spheres_texture), true);
   }

@@ -12,6 +12,7 @@
 
 #include "scene/initial_scene_data.h"
 #include "scene/records.h"
+#include "scene/scene_content.h"
 
 // Allocates the width x height frame buffer and the 1024-byte sphere buffer
 // and binds the sphere texture over the latter.  Returns 0.
@@ -41,6 +42,7 @@ int upload_scene(std::span<const Sphere> spheres, std::span<const PointLight> li
 
 // The whole scene: its spheres, lights and materials.
 int upload_scene(const SceneRecords& scene);
+int upload_scene(const SceneContent& scene);
 
 // Where the time of one launch went, in milliseconds of wall-clock time.
 struct LaunchTimes {

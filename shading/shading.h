@@ -235,6 +235,34 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials
 
 // -------------------------------------------------------------- shading
 
+// Whole exponents up to this take the power by squaring and multiplying.
+inline constexpr float kLargestSquaredExponent = 65536.0f;
+
+VELMORA_HOST_DEVICE bool power_by_squaring(float exponent) {
+  return exponent >= 0.0f && exponent <= kLargestSquaredExponent &&
+         static_cast<float>(static_cast<int>(exponent)) == exponent;
+}
+
+// base^exponent in the lanes of `wanted` (the others are 0): by squaring
+// where the exponent is whole, the general power elsewhere, once for each
+// distinct exponent (the lanes of a pack mostly share one material).
+template <class Float>
+VELMORA_HOST_DEVICE Float material_power(const Float& base, const Float& exponent, const lanes::Mask<Float>& wanted) {
+  Float result = Float(0.0f);
+  lanes::Mask<Float> rest = wanted;
+  while (lanes::any(rest)) {
+    const auto first = lanes::first_set_lane(exponent, rest);
+    const float e = lanes::plain_float(first);
+    // A NaN exponent equals nothing: its lanes are those whose exponent is NaN.
+    const lanes::Mask<Float> here = rest && (e == e ? exponent == Float(e) : !(exponent == exponent));
+    const Float power =
+        power_by_squaring(e) ? lanes::whole_power(base, static_cast<unsigned>(e)) : lanes::pow(base, Float(e));
+    result = lanes::select(here, power, result);
+    rest = rest && !here;
+  }
+  return result;
+}
+
 template <class Float>
 VELMORA_HOST_DEVICE lanes::Mask<Float> base_small(const Float& base, const Float& cutoff) {
   return base >= -cutoff && base <= cutoff;
@@ -299,7 +327,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
       const Float base = vec_dot(r, v);
       const Mask needed = lit && !(power_may_vanish && base_small(base, m.highlight_cutoff));
       if (lanes::any(needed)) {
-        specular = lanes::select(needed, lanes::pow(base, m.shininess) * m.specular, Float(0.0f));
+        specular = lanes::select(needed, material_power(base, m.shininess, needed) * m.specular, Float(0.0f));
       }
     }
   }

@@ -58,13 +58,13 @@ void check_frame_destinations(const FramesFolder& out_dir, int frames) {
 }
 
 void export_animation(FrameRenderer& renderer, int frames, float rate, const FramesFolder& out_dir,
-                      const std::function<void(int)>& on_frame) {
+                      const std::function<void(int)>& on_frame, const AnimatedScene& scene) {
   const FrameSize size = renderer.size();
   std::vector<std::uint32_t> pixels(size.pixel_count());
   const std::vector<float> clocks = animation_clocks(frames, rate);
   for (int i = 0; i < frames; ++i) {
     outputs::OutputSet frame(std::vector<outputs::Destination>{frame_destination(out_dir, i, frames)});
-    renderer.render(scene_at_clock(clocks[static_cast<std::size_t>(i)]), pixels);
+    renderer.render(scene.at_clock(clocks[static_cast<std::size_t>(i)]), pixels);
     frame.write_all({image::frame_png_bytes(pixels, size.width, size.height)});
     if (on_frame) on_frame(i + 1);
   }

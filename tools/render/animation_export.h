@@ -32,11 +32,11 @@ using FramesFolder = std::shared_ptr<const outputs::Folder>;
 // could not be replaced costs no rendering.  Throws OutputError.
 void check_frame_destinations(const FramesFolder& out_dir, int frames);
 
-// Renders the frames at animation_clocks(frames, rate) into `out_dir`, each
-// PNG written whole, calling `on_frame` with the number of frames done
-// after each.  Throws OutputError when a file cannot be written.
+// Renders the frames of `scene` at animation_clocks(frames, rate) into
+// `out_dir`, each PNG written whole, calling `on_frame` with the number of
+// frames done after each.  Throws OutputError when a file cannot be written.
 void export_animation(FrameRenderer& renderer, int frames, float rate, const FramesFolder& out_dir,
-                      const std::function<void(int)>& on_frame);
+                      const std::function<void(int)>& on_frame, const AnimatedScene& scene = built_in_scene());
 
 // Whether ffmpeg, asked for its version, answers within `limit`.
 enum class EncoderProbe { answers, not_found, fails, silent };

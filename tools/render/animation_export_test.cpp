@@ -22,13 +22,13 @@ using outputs::ScratchDir;
 // that tells the frames apart.
 class RecordingRenderer : public FrameRenderer {
  public:
-  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override {
+  FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) override {
     scenes.push_back(scene);
     const std::uint32_t shade = static_cast<std::uint32_t>(scenes.size()) * 40u;
     std::fill(pixels.begin(), pixels.end(), 0xff000000u | shade);
     return {};
   }
-  std::vector<SceneRecords> scenes;
+  std::vector<SceneContent> scenes;
 };
 
 std::uint8_t first_red_of_png(const std::string& path) { return image::read_png_file(path).rgb.at(0); }

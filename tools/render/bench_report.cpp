@@ -49,9 +49,17 @@ void add_backend(Json& j, const BackendInfo& b) {
   j["lanes"] = b.lanes;
 }
 
+std::size_t sphere_count(const BenchPlan& plan) { return plan.scene->initial.spheres.size(); }
+
 }  // namespace
 
 std::string json_report_text(const JsonReport& report) { return report.dump() + "\n"; }
+std::string scene_report_line(const BenchPlan& plan) {
+  const std::size_t spheres = sphere_count(plan);
+  const std::size_t materials = plan.scene->initial.materials.size();
+  return "scene:      " + std::to_string(spheres) + (spheres == 1 ? " sphere, " : " spheres, ") +
+         std::to_string(materials) + (materials == 1 ? " material\n" : " materials\n");
+}
 
 std::string bench_report_text(const BenchResult& r, const BackendInfo& backend, FrameSize size) {
   std::string out = backend_lines(backend);
@@ -74,6 +82,7 @@ JsonReport bench_report_json(const BenchResult& r, const BackendInfo& backend, c
                              FrameSize size) {
   Json j = result_json(r, size);
   j["rate"] = static_cast<double>(plan.rate);
+  j["spheres"] = sphere_count(plan);
   add_backend(j, backend);
   j["version"] = VELMORA_VERSION;
   return j;
@@ -123,6 +132,7 @@ JsonReport compare_report_json(const std::vector<CompareRow>& rows, const Backen
               {"rate", static_cast<double>(plan.rate)},
               {"width", size.width},
               {"height", size.height},
+              {"spheres", sphere_count(plan)},
               {"configs", configs},
               {"version", VELMORA_VERSION}};
 }
@@ -151,7 +161,7 @@ JsonReport sizes_report_json(const std::vector<SizeRow>& rows, const BackendInfo
     j["pixels"] = row.size.pixel_count();
     sizes.push_back(j);
   }
-  Json j{{"seconds_each", plan.seconds}, {"rate", static_cast<double>(plan.rate)}};
+  Json j{{"seconds_each", plan.seconds}, {"rate", static_cast<double>(plan.rate)}, {"spheres", sphere_count(plan)}};
   add_backend(j, backend);
   j["sizes"] = sizes;
   j["version"] = VELMORA_VERSION;

@@ -19,6 +19,9 @@ using JsonReport = nlohmann::ordered_json;
 // A JSON report as it is printed: the object on one line, ended by a
 // newline as every text report is.
 std::string json_report_text(const JsonReport& report);
+// The line that tells which scene was measured: "scene:      32 spheres, 8
+// materials".  JSON reports carry the count as "spheres".
+std::string scene_report_line(const BenchPlan& plan);
 
 // One configuration at one size: a few aligned lines.
 std::string bench_report_text(const BenchResult& result, const BackendInfo& backend, FrameSize size);

@@ -56,7 +56,7 @@ std::vector<BenchResult> measure_in_turns(FrameRenderer& renderer, const BenchPl
   std::vector<Samples> samples(static_cast<std::size_t>(configurations));
   const auto next_frame = [&](Samples& s) {
     pixels.resize(renderer.size().pixel_count());
-    return renderer.render(scene_at_clock(s.animation.step(plan.rate)), pixels);
+    return renderer.render(plan.scene->at_clock(s.animation.step(plan.rate)), pixels);
   };
 
   const double warmup_each = plan.warmup_seconds / configurations;

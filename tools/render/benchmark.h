@@ -21,6 +21,7 @@ struct BenchPlan {
   float rate = 60.0f;           // the animation clock steps by speed / rate per frame
   double warmup_seconds = 1.0;  // the warm-up before them, shared by the configurations
   double (*now_s)() = steady_seconds;  // the clock the frames are timed by
+  const AnimatedScene* scene = &built_in_scene();  // whose animation is rendered
 };
 
 struct BenchResult {

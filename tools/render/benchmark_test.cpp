@@ -14,7 +14,7 @@ double fake_clock() { return fake_now_s; }
 // sphere 3, whose height is 0.5 + 0.5 cos t).
 class FixedTimeRenderer : public FrameRenderer {
  public:
-  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t>) override {
+  FrameTiming render(const SceneContent& scene, std::span<std::uint32_t>) override {
     heights.push_back(scene.spheres[3].center.y);
     ++calls;
     fake_now_s += 1.0 / 64.0;
@@ -59,7 +59,7 @@ TEST(Benchmark, WarmUpIsLeftOutAndTheAnimationRunsOn) {
 // from the first, and none has its figures mixed with another's.
 TEST(Benchmark, ConfigurationsTakeTurnsWithTheirOwnClocksAndFigures) {
   struct TurnRecorder : FrameRenderer {
-    FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t>) override {
+    FrameTiming render(const SceneContent& scene, std::span<std::uint32_t>) override {
       heights[static_cast<std::size_t>(current)].push_back(scene.spheres[3].center.y);
       return FrameTiming{0.0, 1.0 + current, 0.0};  // configuration i takes 1 + i ms
     }

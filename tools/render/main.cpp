@@ -29,6 +29,7 @@
 #include "tools/render/progress_bar.h"
 #include "frame/frame_renderer.h"
 #include "tools/render/roofline_report.h"
+#include "tools/render/scene_file.h"
 #include "tools/render/verify_frame.h"
 
 namespace {
@@ -61,14 +62,14 @@ std::string reported_name(const std::string& name) {
 // that says so when the report itself cannot reach standard output.
 std::vector<std::string> outputs_in_place;
 
-int render_single_frame(const RenderOptions& o) {
+int render_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
   // Every destination is checked, and the temporaries of files made, before
   // the frame is rendered.
   std::vector<std::string> names;
   for (const FrameOutput& output : o.frame_outputs) names.push_back(output.path);
   outputs::OutputSet outputs(names);
 
-  const PosedScene scene = posed_scene(o);
+  const PosedScene scene = posed_scene(o, animated);
 
   const FrameSize size = o.sizes.front();
   std::vector<std::uint32_t> pixels(size.pixel_count());
@@ -96,15 +97,15 @@ int render_single_frame(const RenderOptions& o) {
 
 // --verify: the frame through the back-end against the reference frame;
 // nothing is written but the report.
-int verify_single_frame(const RenderOptions& o) {
-  const PosedScene scene = posed_scene(o);
+int verify_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
+  const PosedScene scene = posed_scene(o, animated);
   HostLayerRenderer renderer(o.sizes.front());
   const Verification result = verify_frame(renderer, scene);
   std::fputs(result.report.c_str(), stdout);
   return result.exit_status();
 }
 
-int render_animation(const RenderOptions& o) {
+int render_animation(const RenderOptions& o, const AnimatedScene& scene) {
   // The encoder is looked for, the folder made and locked, and every
   // destination checked before anything is rendered: a mistake costs no
   // time and leaves nothing behind.
@@ -137,7 +138,7 @@ int render_animation(const RenderOptions& o) {
     export_animation(renderer, o.frames, o.rate, folders.folder(), [&](int done) {
       folders.keep();
       progress.update(done);
-    });
+    }, scene);
   }
   std::FILE* report = video && video->target.kind == outputs::DestinationKind::standard_output ? stderr : stdout;
   const std::string folder = reported_name(o.out_dir);
@@ -191,7 +192,7 @@ int run_compare(const RenderOptions& o, const BenchPlan& plan) {
       fastest = &row;
     }
   }
-  print_report(o, compare_report_text(rows, backend, renderer.size()),
+  print_report(o, scene_report_line(plan) + compare_report_text(rows, backend, renderer.size()),
                compare_report_json(rows, backend, plan, renderer.size()),
                benchmark_roofline(plan, renderer.size(), fastest->lanes, backend.threads),
                fastest->result.frame_ms.median);
@@ -200,8 +201,9 @@ int run_compare(const RenderOptions& o, const BenchPlan& plan) {
 
 // Several sizes take turns, as the comparison's configurations do, so that
 // their ratios hold under a passing load.
-int run_bench(const RenderOptions& o) {
-  const BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+int run_bench(const RenderOptions& o, const AnimatedScene& scene) {
+  BenchPlan plan{o.seconds, o.rate, warmup_seconds(o.seconds)};
+  plan.scene = &scene;
   if (o.compare) return run_compare(o, plan);
   HostLayerRenderer renderer(o.sizes.front());
   const std::vector<BenchResult> results = measure_in_turns(
@@ -216,10 +218,11 @@ int run_bench(const RenderOptions& o) {
     // nothing of a GPU's frame.
     std::optional<roofline::FrameRoofline> roofline;
     if (backend.backend == "cpu") roofline = benchmark_roofline(plan, row.size, backend.lanes, backend.threads);
-    print_report(o, bench_report_text(row.result, backend, row.size),
+    print_report(o, scene_report_line(plan) + bench_report_text(row.result, backend, row.size),
                  bench_report_json(row.result, backend, plan, row.size), roofline, row.result.frame_ms.median);
   } else {
-    print_report(o, sizes_report_text(rows, backend), sizes_report_json(rows, backend, plan), std::nullopt, 0.0);
+    print_report(o, scene_report_line(plan) + sizes_report_text(rows, backend), sizes_report_json(rows, backend, plan),
+                 std::nullopt, 0.0);
   }
   return 0;
 }
@@ -234,6 +237,21 @@ int reader_gone() {
     print_error("standard output's reader has gone; written and in place all the same: " + written);
   }
   return kExitReaderGone;
+}
+
+// --dump-scene: the scene as JSON, written as every output is; nothing is
+// rendered.
+int dump_scene(const RenderOptions& o, const AnimatedScene& scene) {
+  outputs::OutputSet outputs({o.dump_scene_path});
+  const std::string text = scene_json(scene);
+  std::FILE* report = outputs.uses_standard_output() ? stderr : stdout;
+  outputs.write_all({std::vector<std::uint8_t>(text.begin(), text.end())}, [&] {
+    std::fprintf(report, "wrote %s (%zu spheres)\n", reported_name(o.dump_scene_path).c_str(),
+                 scene.initial.spheres.size());
+    outputs_in_place.push_back(reported_name(o.dump_scene_path));
+    outputs::mark_run_complete();
+  });
+  return 0;
 }
 
 // A result that never reached standard output (a full disk, a closed
@@ -257,6 +275,19 @@ int run(int argc, char** argv) {
   }
   const RenderOptions& o = *parsed.options;
 
+  // The scene before anything else: a file that cannot be used costs no
+  // set-up and leaves nothing written.
+  std::optional<AnimatedScene> scene_from_file;
+  if (!o.scene_path.empty()) {
+    try {
+      scene_from_file = read_scene_file(o.scene_path);
+    } catch (const SceneFileError& e) {
+      print_error(e.what());
+      return kExitBadUsage;
+    }
+  }
+  const AnimatedScene& scene = scene_from_file ? *scene_from_file : built_in_scene();
+
   // Back-end settings come first: they decide how the frames are made.
   if (o.threads && !set_backend_threads(*o.threads)) {
     print_error("--threads " + std::to_string(*o.threads) + ": not supported by the " +
@@ -278,11 +309,13 @@ int run(int argc, char** argv) {
   try {
     switch (o.mode) {
       case Mode::single_frame:
-        return o.verify ? verify_single_frame(o) : render_single_frame(o);
+        return o.verify ? verify_single_frame(o, scene) : render_single_frame(o, scene);
       case Mode::animation:
-        return render_animation(o);
+        return render_animation(o, scene);
       case Mode::benchmark:
-        return run_bench(o);
+        return run_bench(o, scene);
+      case Mode::dump_scene:
+        return dump_scene(o, scene);
     }
   } catch (const ReaderGoneError&) {
     return reader_gone();

@@ -154,7 +154,8 @@ class UsageFormatter : public CLI::Formatter {
            "  velmora-render --verify [--initial | --clock T]\n"
            "  velmora-render --frames N [--rate F] --out-dir DIR [--video FILE.mp4]\n"
            "  velmora-render --bench [--seconds S] [--rate F] [--json] [--compare]\n"
-           "each with [--size WxH] [--threads N] [--kernel " + joined(kernel_names(), "|") + "] (--compare: --size only)\n";
+           "  velmora-render --dump-scene FILE [--scene FILE]\n"
+           "each but the last with [--scene FILE] [--size WxH] [--threads N] [--kernel " + joined(kernel_names(), "|") + "] (--compare: --size only)\n";
   }
 };
 
@@ -202,8 +203,17 @@ const char* kFooter =
     "interrupted animation keeps the frames finished so far, each whole, and no\n"
     "video.\n"
     "\n"
-    "Exit status: 0 on success, 2 for a bad option or value (or one output named\n"
-    "twice), 1 when an output cannot be written (standard output included) or a\n"
+    "Scene: --scene reads the scene from a JSON file (- for standard input) in\n"
+    "place of the built-in one: up to 32 spheres (center, radius, material and an\n"
+    "optional motion {base, sin, cos}: the centre at clock t is base + sin(t) sin +\n"
+    "cos(t) cos), up to 32 materials (color as 4 numbers, ambient, diffuse,\n"
+    "specular, shininess, reflection, transparency, refraction_index) and the\n"
+    "light's position.  A file that cannot be used is named with the place in it\n"
+    "(line:column, or the JSON path of the value) and nothing is rendered.\n"
+    "--dump-scene writes the scene (the built-in one unless --scene) in that form.\n"
+    "\n"
+    "Exit status: 0 on success, 2 for a bad option or value, a scene file that\n"
+    "cannot be used, or one output named twice, 1 when an output cannot be written (standard output included) or a\n"
     "verified frame differs from the reference, 128 + the signal's number when\n"
     "interrupted, and 141 when standard output is a pipe whose reader has gone\n"
     "(with one line naming any file that was written all the same).  Whole\n"
@@ -306,6 +316,19 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
       ->check(reworded(CLI::IsMember(kernel_names()), "is not a kernel (" + joined(kernel_names(), ", ") + ")").description(""))
       ->group(backend);
 
+  app.add_option("--scene", o.scene_path,
+                 "render the scene of a JSON file (- for standard input) instead of the built-in one")
+      ->type_name("FILE")
+      ->check(a_name())
+      ->group("Scene");
+  CLI::Option* dump_scene =
+      app.add_option("--dump-scene", o.dump_scene_path,
+                     "write the scene (the built-in one unless --scene) as JSON and render nothing (- for standard "
+                     "output)")
+          ->type_name("FILE")
+          ->check(a_name())
+          ->group("Scene");
+
   std::vector<std::string> size_texts;
   CLI::Option* size =
       app.add_option("--size", size_texts, "frame size (default 640x480); with --bench, a list WxH,WxH,...")
@@ -321,6 +344,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
     for (CLI::Option* other : {frames, out_dir, video, bench_flag}) one_frame_option->excludes(other);
   }
   for (CLI::Option* animation_option : {frames, out_dir, video}) animation_option->excludes(bench_flag);
+  std::vector<CLI::Option*> not_with_dump = {initial, clock, verify, frames, rate, out_dir, video, bench_flag, size};
+  not_with_dump.insert(not_with_dump.end(), frame_options.begin(), frame_options.end());
+  for (CLI::Option* other : not_with_dump) dump_scene->excludes(other);
   initial->excludes(clock);
   for (CLI::Option* frame_option : frame_options) verify->excludes(frame_option);
   for (CLI::Option* bench_option : {seconds, json, compare}) bench_option->needs(bench_flag);
@@ -350,7 +376,9 @@ ParseOutcome parse_render_options(const std::vector<std::string>& args, const st
   }
 
   const auto given = [](const CLI::Option* opt) { return opt->count() > 0; };
-  if (given(bench_flag)) {
+  if (given(dump_scene)) {
+    o.mode = Mode::dump_scene;
+  } else if (given(bench_flag)) {
     o.mode = Mode::benchmark;
   } else if (given(frames)) {
     o.mode = Mode::animation;

@@ -11,7 +11,7 @@
 
 namespace render_tool {
 
-enum class Mode { single_frame, animation, benchmark };
+enum class Mode { single_frame, animation, benchmark, dump_scene };
 
 // Which scene a single frame shows.
 enum class FramePose {
@@ -26,6 +26,11 @@ inline constexpr double kDefaultBenchSeconds = 5.0;
 
 struct RenderOptions {
   Mode mode = Mode::single_frame;
+
+  // The scene: read from this file (- for standard input) when given, the
+  // built-in one otherwise; --dump-scene writes it to dump_scene_path.
+  std::string scene_path;
+  std::string dump_scene_path;
 
   // The frame's size; several only for --bench without --compare.
   std::vector<FrameSize> sizes = {FrameSize{}};

@@ -7,7 +7,7 @@
 namespace render_tool {
 
 roofline::FrameRoofline benchmark_roofline(const BenchPlan& plan, FrameSize size, int lanes, int threads) {
-  const HostScene scene(scene_at_clock(Animation{}.step(plan.rate)));
+  const HostScene scene(plan.scene->at_clock(Animation{}.step(plan.rate)));
   return roofline::frame_roofline(scene.view(), size.width, size.height, lanes, threads);
 }
 

@@ -5,17 +5,17 @@
 
 namespace render_tool {
 
-PosedScene posed_scene(const RenderOptions& options) {
+PosedScene posed_scene(const RenderOptions& options, const AnimatedScene& scene) {
   switch (options.pose) {
     case FramePose::initial:
-      return {initial_scene(), "initial scene"};
+      return {scene.initial, "initial scene"};
     case FramePose::clock:
-      return {scene_at_clock(options.clock), "clock " + std::to_string(options.clock)};
+      return {scene.at_clock(options.clock), "clock " + std::to_string(options.clock)};
     case FramePose::first_viewer_frame:
       break;
   }
   const float clock = first_viewer_clock();
-  return {scene_at_clock(clock), "clock " + std::to_string(clock)};
+  return {scene.at_clock(clock), "clock " + std::to_string(clock)};
 }
 
 Verification verify_frame(FrameRenderer& renderer, const PosedScene& scene) {

@@ -15,7 +15,7 @@ class SpoiledReference final : public FrameRenderer {
  public:
   SpoiledReference(FrameSize size, std::size_t spoiled, std::uint32_t by)
       : FrameRenderer(size), spoiled_(spoiled), by_(by) {}
-  FrameTiming render(const SceneRecords& scene, std::span<std::uint32_t> pixels) override {
+  FrameTiming render(const SceneContent& scene, std::span<std::uint32_t> pixels) override {
     const auto frame = reference::reference_frame(scene, size().width, size().height);
     std::copy(frame.begin(), frame.end(), pixels.begin());
     for (std::size_t i = 0; i < spoiled_; ++i) {
@@ -63,8 +63,9 @@ TEST(VerifyFrame, ReportsCountsAndVerdict) {
   }
 }
 
-bool same_spheres(const SceneRecords& a, const SceneRecords& b) {
-  return std::memcmp(a.spheres, b.spheres, sizeof a.spheres) == 0;
+bool same_spheres(const SceneContent& a, const SceneContent& b) {
+  return a.spheres.size() == b.spheres.size() &&
+         std::memcmp(a.spheres.data(), b.spheres.data(), a.spheres.size() * sizeof(Sphere)) == 0;
 }
 
 TEST(VerifyFrame, PosesTheSceneTheOptionsAskFor) {
