@@ -56,8 +56,8 @@ void store_lanes(const T& v, unsigned int* words) {
 //
 // Flattened: left to its own judgement, GCC keeps the lane operations as
 // calls and the packed trace runs at half speed.
-template <class Float>
-__attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* pixels, int width, int height) {
+template <class Float, int kRoom>
+__attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned int* pixels, int width, int height) {
   using Int = lanes::Int<Float>;
   using UInt = lanes::UInt<Float>;
   constexpr int kLanes = lanes::LaneTypes<Float>::width;
@@ -70,7 +70,7 @@ __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* 
   const int block_h = static_cast<int>(blockDim.y);
   const int tiles_across = (block_w + kTileWidth - 1) / kTileWidth;
   const int tiles = tiles_across * ((block_h + kTileHeight - 1) / kTileHeight);
-  const TracedSpheres<Float> spheres = traced_spheres<Float>(scene);
+  const TracedSpheres<Float, kRoom> spheres = traced_spheres<Float, kRoom>(scene);
   [[maybe_unused]] CameraCulling culling;
   if constexpr (kLanes > 1) culling = camera_culling(scene);
   // Each lane's place in its tile, and the last column and row of the block.
@@ -126,6 +126,20 @@ __attribute__((flatten)) void trace_block(const SceneView& scene, unsigned int* 
         if (lane_x < block_w && lane_y < block_h) pixels[(block_y + lane_y) * width + block_x + lane_x] = words[i];
       }
     }
+  }
+}
+
+// A scene of up to four spheres, the built-in one among them, is traced
+// with a table of four, which is made once per block at a fraction of the
+// cost of the store's 32.
+inline constexpr int kFewSpheres = 4;
+
+template <class Float>
+void trace_block(const SceneView& scene, unsigned int* pixels, int width, int height) {
+  if (traced_sphere_count(scene) <= kFewSpheres) {
+    trace_block_in<Float, kFewSpheres>(scene, pixels, width, height);
+  } else {
+    trace_block_in<Float, kMaxSpheres>(scene, pixels, width, height);
   }
 }
 

@@ -10,8 +10,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
-#include <new>
 
 #include "common/host_device.h"
 #include "lanes/lanes.h"
@@ -68,49 +66,37 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
 // ray's origin, made once for the eye, where every camera ray starts:
 // eye - centre, and its squared length less the radius squared.  Entries
 // from `count` on are never read.
-template <class Float>
+//
+// kRoom is how many spheres the table holds: the store's 32, or four for a
+// scene known to have no more, the built-in one among them.  The entries
+// are plain members made whole with the table, once per block: the store's
+// 32 cost the four-sphere scene about a sixth of its frame at 16 lanes, and
+// leaving the unused ones unmade (through a union) slowed every search at
+// 8 lanes by a fifth.
+template <class Float, int kRoom = kMaxSpheres>
 struct TracedSpheres {
-  // Room for the store's spheres, of which only the first `count` are
-  // made: the traced spheres are made once per block, and constructing the
-  // whole store's worth each time cost the four-sphere scene 8% of its
-  // frame at 16 lanes.
-  template <class T>
-  struct Slots {
-    union {
-      T at[kMaxSpheres];
-    };
-    VELMORA_HOST_DEVICE Slots() {}
-    // Copied as bytes (the pack types' own copies are not trivial); the
-    // copy from traced_spheres is elided.
-    VELMORA_HOST_DEVICE Slots(const Slots& other) { std::memcpy(static_cast<void*>(at), other.at, sizeof at); }
-    VELMORA_HOST_DEVICE Slots& operator=(const Slots& other) {
-      std::memcpy(static_cast<void*>(at), other.at, sizeof at);
-      return *this;
-    }
-    VELMORA_HOST_DEVICE const T& operator[](int i) const { return at[i]; }
-    VELMORA_HOST_DEVICE void make(int i, const T& value) { new (&at[i]) T(value); }
-  };
-
   int count;
-  Slots<SphereLanes<Float>> sphere;
-  Slots<Vec4T<Float>> eye_offset;
-  Slots<Float> eye_c;
+  SphereLanes<Float> sphere[kRoom];
+  Vec4T<Float> eye_offset[kRoom];
+  Float eye_c[kRoom];
 
   VELMORA_HOST_DEVICE SphereSet all() const { return first_spheres(count); }
 };
 
-template <class Float = float>
-VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) {
-  TracedSpheres<Float> traced;
-  traced.count = traced_sphere_count(scene);
+// The scene's spheres, as many as the table has room for.
+template <class Float = float, int kRoom = kMaxSpheres>
+VELMORA_HOST_DEVICE TracedSpheres<Float, kRoom> traced_spheres(const SceneView& scene) {
+  TracedSpheres<Float, kRoom> traced;
+  const int count = traced_sphere_count(scene);
+  traced.count = count < kRoom ? count : kRoom;
   for (int i = 0; i < traced.count; ++i) {
     const SphereData sphere = fetch_sphere(scene, i);
-    traced.sphere.make(i, sphere_lanes<Float>(sphere));
+    traced.sphere[i] = sphere_lanes<Float>(sphere);
     // The same operations the search performs on a ray from the eye, so the
     // same bits.
     const Vec4 eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), sphere.center);
-    traced.eye_offset.make(i, broadcast<Float>(eye_offset));
-    traced.eye_c.make(i, Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq));
+    traced.eye_offset[i] = broadcast<Float>(eye_offset);
+    traced.eye_c[i] = Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq);
   }
   return traced;
 }
@@ -119,8 +105,8 @@ VELMORA_HOST_DEVICE TracedSpheres<Float> traced_spheres(const SceneView& scene) 
 // get one of those), read once per distinct index.  An index outside the
 // traced spheres is clamped to them (a search that stored nothing leaves
 // an index of -1 in the lanes that are not wanted).
-template <class Float>
-VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& traced,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float, kRoom>& traced,
                                                     const lanes::SphereIndex<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
   return lanes::read_once_per_index(
@@ -153,8 +139,8 @@ VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float>& 
 // when it names none.  One lane tests them all, as a CUDA thread does.  kFromEye says that every ray starts at
 // the eye, as camera rays do, so the terms that depend on the origin alone
 // are the sphere's eye terms.
-template <class Float, bool kWithSurface = true, bool kFromEye = false>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float>& traced,
+template <class Float, bool kWithSurface = true, bool kFromEye = false, int kRoom>
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Float, kRoom>& traced,
                                                         const RayT<Float>& ray,
                                                         HitRecordT<Float>& record,
                                                         SphereSet candidates = ~0u) {
@@ -217,8 +203,8 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
 }
 
 // The nearest hit of a camera ray, which starts at the eye.
-template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres<Float>& traced, const RayT<Float>& ray,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE lanes::Mask<Float> find_camera_hit(const TracedSpheres<Float, kRoom>& traced, const RayT<Float>& ray,
                                                        HitRecordT<Float>& record,
                                                        SphereSet candidates = ~0u) {
   return find_nearest_hit<Float, /*kWithSurface=*/true, /*kFromEye=*/true>(traced, ray, record, candidates);
@@ -238,8 +224,8 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 // hit point is no farther from the light than P counts, wherever it lies.
 // The shadow ray's record starts afresh with trace_hit's sphere_index, so it
 // skips the sphere P lies on; nothing else of it outlives the search.
-template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float>& traced, const Vec4T<Float>& P,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float, kRoom>& traced, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L,
                                                  const HitRecordT<Float>& trace_hit) {
   HitRecordT<Float> shadow_hit;
@@ -294,8 +280,8 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum)
 // rounding) and refracting there with the unnormalised N' = E - C.  The next
 // ray thus starts just inside the sphere near the entry point; the search
 // never hits a sphere containing its origin, and skips this one anyway.
-template <class Float>
-VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Float>& traced,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Float, kRoom>& traced,
                                                          const RayT<Float>& ray,
                                                          const HitRecordT<Float>& trace_hit,
                                                          const Float& eta) {
@@ -342,8 +328,8 @@ VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
 // Where `active`, turns `ray` into the ray that follows the hit and scales
 // its weight; returns the lanes that go on.  A surface that both reflects
 // and transmits only reflects; one that does neither ends the ray.
-template <class Float>
-VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float>& traced, RayT<Float>& ray,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float, kRoom>& traced, RayT<Float>& ray,
                                                     Float& weight,
                                                     const HitRecordT<Float>& trace_hit,
                                                     const MaterialLanes<Float>& m,
@@ -391,8 +377,8 @@ struct PackState {
 //
 // With one pack it is the trace of one pixel, or of one pack, the steps
 // of each bounce in turn.
-template <class Float, int kPacks>
-VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres<Float>& traced,
+template <class Float, int kPacks, int kRoom>
+VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres<Float, kRoom>& traced,
                                      const lanes::Int<Float>* x, const lanes::Int<Float>* y, int width,
                                      int height, SphereSet camera_spheres, lanes::UInt<Float>* words) {
   using Mask = lanes::Mask<Float>;
@@ -433,8 +419,8 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
 
 // The colour word of pixel (x, y) of a width x height frame, or of a pack
 // of pixels.
-template <class Float>
-VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres<Float>& traced,
+template <class Float, int kRoom>
+VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const TracedSpheres<Float, kRoom>& traced,
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   lanes::UInt<Float> word;
