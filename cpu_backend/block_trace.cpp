@@ -71,8 +71,8 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
   const int tiles_across = (block_w + kTileWidth - 1) / kTileWidth;
   const int tiles = tiles_across * ((block_h + kTileHeight - 1) / kTileHeight);
   const TracedSpheres<Float, kRoom> spheres = traced_spheres<Float, kRoom>(scene);
-  [[maybe_unused]] CameraCulling culling;
-  if constexpr (kLanes > 1) culling = camera_culling(scene);
+  // Made in place: assigned, its groups were copied once more per block.
+  [[maybe_unused]] const CameraCulling culling = kLanes > 1 ? camera_culling(scene) : CameraCulling{};
   // Each lane's place in its tile, and the last column and row of the block.
   const Int lane_dx = lane_values<Int>([](auto i) { return static_cast<int>(i) % kTileWidth; });
   const Int lane_dy = lane_values<Int>([](auto i) { return static_cast<int>(i) / kTileWidth; });

@@ -80,7 +80,9 @@ struct TracedSpheres {
   Vec4T<Float> eye_offset[kRoom];
   Float eye_c[kRoom];
 
-  VELMORA_HOST_DEVICE SphereSet all() const { return first_spheres(count); }
+  SphereSet all_spheres;  // spheres 0 to count - 1, made with the table
+
+  VELMORA_HOST_DEVICE SphereSet all() const { return all_spheres; }
 };
 
 // The scene's spheres, as many as the table has room for.
@@ -89,6 +91,7 @@ VELMORA_HOST_DEVICE TracedSpheres<Float, kRoom> traced_spheres(const SceneView& 
   TracedSpheres<Float, kRoom> traced;
   const int count = traced_sphere_count(scene);
   traced.count = count < kRoom ? count : kRoom;
+  traced.all_spheres = first_spheres(traced.count);
   for (int i = 0; i < traced.count; ++i) {
     const SphereData sphere = fetch_sphere(scene, i);
     traced.sphere[i] = sphere_lanes<Float>(sphere);
