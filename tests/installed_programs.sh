@@ -23,3 +23,5 @@ for program in bin/*; do
 done
 bin/velmora-render --size 64x48 --out frame.png
 [[ -s frame.png ]] || { echo "error: the installed velmora-render wrote no frame" >&2; exit 1; }
+bin/velmora-render --size 64x48 --scene share/velmora/examples/spread-32.json --out scene.png
+[[ -s scene.png ]] || { echo "error: the installed example scene made no frame" >&2; exit 1; }
