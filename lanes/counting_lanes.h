@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 
 #include "lanes/scalar_lanes.h"
 
@@ -51,6 +52,13 @@ struct OpCounts {
             a.mask_ops - b.mask_ops,   a.conversions - b.conversions};
   }
   bool operator==(const OpCounts&) const = default;
+
+  // How a report or a failed test prints the tallies.
+  friend std::ostream& operator<<(std::ostream& os, const OpCounts& c) {
+    return os << "{divisions " << c.divisions << ", square roots " << c.square_roots << ", powers " << c.powers
+              << ", other " << c.other << ", compares " << c.compares << ", selects " << c.selects
+              << ", mask ops " << c.mask_ops << ", conversions " << c.conversions << "}";
+  }
 };
 
 // What this thread's counted operations have done so far.  Callers take the
