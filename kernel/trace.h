@@ -39,13 +39,13 @@ template <class Float>
 struct SphereLanes {
   Vec4T<Float> center;
   Float radius_sq;
-  lanes::MaterialIndex<Float> material;
+  MaterialIndex<Float> material;
 };
 
 template <class Float>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const SphereData& sphere) {
   return SphereLanes<Float>{broadcast<Float>(sphere.center), Float(sphere.radius_sq),
-                            lanes::MaterialIndex<Float>(sphere.material)};
+                            MaterialIndex<Float>(sphere.material)};
 }
 
 template <class Float>
@@ -110,7 +110,7 @@ VELMORA_HOST_DEVICE TracedSpheres<Float, kRoom> traced_spheres(const SceneView& 
 // an index of -1 in the lanes that are not wanted).
 template <class Float, int kRoom>
 VELMORA_HOST_DEVICE SphereLanes<Float> sphere_lanes(const TracedSpheres<Float, kRoom>& traced,
-                                                    const lanes::SphereIndex<Float>& index,
+                                                    const SphereIndex<Float>& index,
                                                     const lanes::Mask<Float>& wanted) {
   return lanes::read_once_per_index(
       index, wanted,
@@ -148,13 +148,12 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
                                                         HitRecordT<Float>& record,
                                                         SphereSet candidates = ~0u) {
   using Mask = lanes::Mask<Float>;
-  using SphereIndex = lanes::SphereIndex<Float>;
   Float t_min = Float(kNoHit);
   // The stored sphere's centre and material, chosen as the search goes.
   Vec4T<Float> center;
-  lanes::MaterialIndex<Float> material = lanes::MaterialIndex<Float>(0);
+  MaterialIndex<Float> material = MaterialIndex<Float>(0);
   const auto test_sphere = [&](int i) {
-    const SphereIndex index = SphereIndex(i);
+    const SphereIndex<Float> index = SphereIndex<Float>(i);
     const SphereLanes<Float>& sphere = traced.sphere[i];
     const Vec4T<Float> oc = kFromEye ? traced.eye_offset[i] : vec_sub(ray.origin, sphere.center);
     const Float b = vec_dot(oc, ray.direction);

@@ -166,8 +166,8 @@ struct LaneTypes<Counted> {
   using Mask = CountedMask;
   using Int = CountedInt;
   using UInt = std::uint32_t;
-  using SphereIndex = CountedInt;
-  using MaterialIndex = CountedInt;
+  using Index = CountedInt;
+  using ByteIndex = CountedInt;
   static constexpr int width = 1;
 };
 

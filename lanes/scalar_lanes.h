@@ -23,11 +23,10 @@
 
 namespace lanes {
 
-// Derived lane types: the comparison result, 32-bit integers, and the two
-// indices the trace carries per lane, a sphere's and a material's.  The
-// scalar instantiation uses the plain C++ types (the material index is the
-// records' byte); a pack carries the indices as exact small floats (see
-// lanes/simd_lanes.h).
+// Derived lane types: the comparison result, 32-bit integers, and two kinds
+// of table index carried per lane, a small whole number and one kept in a
+// byte.  The scalar instantiation uses the plain C++ types; a pack carries
+// the indices as exact small floats (see lanes/simd_lanes.h).
 template <class Float>
 struct LaneTypes;
 
@@ -36,8 +35,8 @@ struct LaneTypes<float> {
   using Mask = bool;
   using Int = std::int32_t;
   using UInt = std::uint32_t;
-  using SphereIndex = std::int32_t;
-  using MaterialIndex = std::uint8_t;
+  using Index = std::int32_t;
+  using ByteIndex = std::uint8_t;
   static constexpr int width = 1;
 };
 
@@ -48,15 +47,9 @@ using Int = typename LaneTypes<Float>::Int;
 template <class Float>
 using UInt = typename LaneTypes<Float>::UInt;
 template <class Float>
-using SphereIndex = typename LaneTypes<Float>::SphereIndex;
+using Index = typename LaneTypes<Float>::Index;
 template <class Float>
-using MaterialIndex = typename LaneTypes<Float>::MaterialIndex;
-
-// The lane type itself, as a parameter that takes no part in template
-// argument deduction: a plain float argument then broadcasts to whatever
-// lane type the other arguments fix.
-template <class Float>
-using Broadcast = std::type_identity_t<Float>;
+using ByteIndex = typename LaneTypes<Float>::ByteIndex;
 
 template <class T>
 VELMORA_HOST_DEVICE T select(bool mask, T if_true, T if_false) {

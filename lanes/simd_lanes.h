@@ -41,8 +41,8 @@ struct LaneTypes<stdx::simd<float, Abi>> {
   using Mask = typename Float::mask_type;
   using Int = stdx::simd<std::int32_t, Abi>;
   using UInt = stdx::simd<std::uint32_t, Abi>;
-  using SphereIndex = Float;
-  using MaterialIndex = Float;
+  using Index = Float;
+  using ByteIndex = Float;
   static constexpr int width = static_cast<int>(Float::size());
 };
 

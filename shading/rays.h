@@ -15,15 +15,22 @@ struct RayT {
 
 using Ray = RayT<float>;
 
+// The indices a lane carries: a sphere's in the store, and a material's, a
+// byte of the sphere's record.
+template <class Float>
+using SphereIndex = lanes::Index<Float>;
+template <class Float>
+using MaterialIndex = lanes::ByteIndex<Float>;
+
 // The nearest hit of a ray.  `sphere_index` is -1 before any hit; `hit` is
 // set with every stored hit and never cleared.
 template <class Float>
 struct HitRecordT {
   Vec4T<Float> point = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
   Vec4T<Float> normal = Vec4T<Float>(Float(0.0f), Float(0.0f), Float(0.0f));
-  lanes::MaterialIndex<Float> material = lanes::MaterialIndex<Float>(0);
+  MaterialIndex<Float> material = MaterialIndex<Float>(0);
   lanes::Mask<Float> hit = lanes::Mask<Float>(false);
-  lanes::SphereIndex<Float> sphere_index = lanes::SphereIndex<Float>(-1);
+  SphereIndex<Float> sphere_index = SphereIndex<Float>(-1);
 };
 
 using HitRecord = HitRecordT<float>;

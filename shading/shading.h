@@ -8,6 +8,8 @@
 // scalar and packed instantiations give the same bits.
 #pragma once
 
+#include <type_traits>
+
 #include "common/host_device.h"
 #include "lanes/lanes.h"
 #include "scene/records.h"
@@ -26,8 +28,10 @@ VELMORA_HOST_DEVICE Float vec_length(const Vec4T<Float>& v) {
   return lanes::sqrt(vec_dot(v, v));
 }
 
+// The scalar `s` takes no part in deducing Float (std::type_identity_t), so
+// a plain float divides or scales a vector of any lane type.
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float>& vec_div_assign(Vec4T<Float>& v, lanes::Broadcast<Float> s) {
+VELMORA_HOST_DEVICE Vec4T<Float>& vec_div_assign(Vec4T<Float>& v, std::type_identity_t<Float> s) {
   v.x = v.x / s;
   v.y = v.y / s;
   v.z = v.z / s;
@@ -60,7 +64,7 @@ VELMORA_HOST_DEVICE Vec4T<Float> vec_add(const Vec4T<Float>& a, const Vec4T<Floa
 }
 
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, lanes::Broadcast<Float> s) {
+VELMORA_HOST_DEVICE Vec4T<Float> vec_scale(const Vec4T<Float>& v, std::type_identity_t<Float> s) {
   return Vec4T<Float>(v.x * s, v.y * s, v.z * s);
 }
 
@@ -225,7 +229,7 @@ VELMORA_HOST_DEVICE MaterialLanes<Float> select(const lanes::Mask<Float>& mask,
 // uploaded.
 template <class Float>
 VELMORA_HOST_DEVICE MaterialLanes<Float> load_material(const Material* materials,
-                                                       lanes::MaterialIndex<Float> index) {
+                                                       MaterialIndex<Float> index) {
   return lanes::read_once_per_index(
       index, lanes::Mask<Float>(true), [&](int i) { return material_lanes<Float>(materials[i]); },
       [](const lanes::Mask<Float>& here, const MaterialLanes<Float>& a, const MaterialLanes<Float>& b) {
