@@ -16,12 +16,9 @@ namespace {
 using lanes::Counted;
 using lanes::OpCounts;
 
-// The tallies of one piece of work.
 template <class Work>
 OpCounts count(Work work) {
-  const OpCounts before = lanes::counted_ops;
-  work();
-  return lanes::counted_ops - before;
+  return lanes::ops_counted_by(work);
 }
 
 // Four spheres far off to the side (disc < 0 for the centre pixel's ray)

@@ -65,6 +65,14 @@ struct OpCounts {
 // difference of two readings around the work they count.
 inline thread_local OpCounts counted_ops;
 
+// What `work` counts on this thread.
+template <class Work>
+OpCounts ops_counted_by(Work work) {
+  const OpCounts before = counted_ops;
+  work();
+  return counted_ops - before;
+}
+
 // One lane's mask.  Constants convert implicitly, as `Mask(true)` and
 // mixed logic with a plain bool expect; there is deliberately no conversion
 // to bool, as a pack's mask has none: branches go through any and all.

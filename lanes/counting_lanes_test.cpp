@@ -17,9 +17,7 @@ using lanes::OpCounts;
 // The tallies of one piece of work, counted by hand below.
 template <class Work>
 OpCounts count(Work work) {
-  const OpCounts before = lanes::counted_ops;
-  work();
-  return lanes::counted_ops - before;
+  return lanes::ops_counted_by(work);
 }
 
 // Tallies with only the named classes set, for readable expectations.

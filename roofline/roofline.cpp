@@ -263,11 +263,11 @@ template <class Pack>
 }  // namespace
 
 lanes::OpCounts count_frame_ops(const SceneView& scene, int width, int height) {
-  const lanes::OpCounts before = lanes::counted_ops;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) (void)trace_pixel<lanes::Counted>(scene, x, y, width, height);
-  }
-  return lanes::counted_ops - before;
+  return lanes::ops_counted_by([&] {
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) (void)trace_pixel<lanes::Counted>(scene, x, y, width, height);
+    }
+  });
 }
 
 namespace {
