@@ -1,4 +1,6 @@
-#include "frame/frame_renderer.h"
+#include "frame/clocks.h"
+
+#include "scene/animation.h"
 
 float first_viewer_clock() { return Animation{}.step(kStartFrameRate); }
 
