@@ -206,9 +206,8 @@ int gpu_resize(int width, int height) {
 }
 
 // More than 32 spheres would run past the 1024-byte buffer: refused like
-// the other two uploads' excess.
-// The count goes with the records: the trace tests as many spheres as the
-// last upload wrote.
+// the other two uploads' excess.  The count goes with the records, since
+// the trace tests as many spheres as the last upload wrote.
 int upload_spheres(const Sphere* records, int count) {
   if (count > kMaxSpheres) return -1;
   CHECK_CUDA(cudaMemcpy(device_spheres, records, static_cast<std::size_t>(count) * sizeof(Sphere),
