@@ -222,17 +222,20 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 }
 
 // Whether the point P, on the sphere that trace_hit names, does not see the
-// light at L.  The test compares distances from the light: any occluder whose
-// hit point is no farther from the light than P counts, wherever it lies.
-// The shadow ray's record starts afresh with trace_hit's sphere_index, so it
-// skips the sphere P lies on; nothing else of it outlives the search.
+// light at L, along `to_light` (path_to_light(P, L)).  The test compares
+// distances from the light: any occluder whose hit point is no farther from
+// the light than P counts, wherever it lies.  The shadow ray's record
+// starts afresh with trace_hit's sphere_index, so it skips the sphere P
+// lies on; nothing else of it outlives the search.
 template <class Float, int kRoom>
 VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float, kRoom>& traced, const Vec4T<Float>& P,
-                                                 const Vec4T<Float>& L,
+                                                 const Vec4T<Float>& L, const LightPath<Float>& to_light,
                                                  const HitRecordT<Float>& trace_hit) {
   HitRecordT<Float> shadow_hit;
   shadow_hit.sphere_index = trace_hit.sphere_index;
-  const RayT<Float> shadow_ray = ray_between(P, L);
+  RayT<Float> shadow_ray;
+  shadow_ray.origin = P;
+  shadow_ray.direction = to_light.direction;
   const lanes::Mask<Float> blocked =
       find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit);
   // Most packs have no shadow ray blocked at all: the distances are then
@@ -319,11 +322,11 @@ VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Flo
 // `lit`; a point in shadow gets no light at all, not even the ambient term.
 template <class Float>
 VELMORA_HOST_DEVICE Vec4T<Float> hit_color(const HitRecordT<Float>& hit,
-                                           const Vec4T<Float>& light,
+                                           const LightPath<Float>& to_light,
                                            const MaterialLanes<Float>& m,
                                            const lanes::Mask<Float>& lit) {
   Vec4T<Float> color(Float(0.0f), Float(0.0f), Float(0.0f));
-  if (lanes::any(lit)) color = select<Float>(lit, shade_point_light(hit, light, m), color);
+  if (lanes::any(lit)) color = select<Float>(lit, shade_point_light(hit, to_light, m), color);
   return color;
 }
 
@@ -407,9 +410,10 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
     for (int p = 0; p < kPacks; ++p) {
       PackState<Float>& pack = packs[p];
       if (!pack.live) continue;
-      const Mask shadowed = in_shadow(traced, pack.hit.point, light, pack.hit);
+      const LightPath<Float> to_light = path_to_light(pack.hit.point, light);
+      const Mask shadowed = in_shadow(traced, pack.hit.point, light, to_light, pack.hit);
       const MaterialLanes<Float> m = load_material<Float>(scene.materials, pack.hit.material);
-      const Vec4T<Float> color = hit_color(pack.hit, light, m, pack.active && !shadowed);
+      const Vec4T<Float> color = hit_color(pack.hit, to_light, m, pack.active && !shadowed);
       pack.color_sum =
           select<Float>(pack.active, vec_add(pack.color_sum, vec_scale(color, pack.weight)), pack.color_sum);
       if (depth < kLastRay) pack.active = continue_ray(traced, pack.ray, pack.weight, pack.hit, m, pack.active);

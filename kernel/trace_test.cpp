@@ -226,7 +226,8 @@ TEST(InShadow, ComparesDistancesFromTheLightWithTolerance) {
     SmallScene scene;
     scene.place(0, Vec4(0, 0, c.center_z), 1.0f, 0);
     const HitRecord trace_hit;
-    EXPECT_EQ(in_shadow(traced_spheres(scene.view()), Vec4(0, 0, 0), Vec4(0, 0, -1), trace_hit), c.shadowed);
+    const Vec4 P(0, 0, 0), L(0, 0, -1);
+    EXPECT_EQ(in_shadow(traced_spheres(scene.view()), P, L, path_to_light(P, L), trace_hit), c.shadowed);
   }
 }
 
@@ -237,7 +238,8 @@ TEST(InShadow, ShadowRayIgnoresThePointsOwnSphere) {
   ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, trace_hit));
   // The light is behind the sphere: the shadow ray starts on sphere 1 and
   // would hit its far side, but sphere 1 is skipped.
-  EXPECT_FALSE(in_shadow(traced_spheres(scene.view()), trace_hit.point, Vec4(0, 0, -10), trace_hit));
+  const Vec4 L(0, 0, -10);
+  EXPECT_FALSE(in_shadow(traced_spheres(scene.view()), trace_hit.point, L, path_to_light(trace_hit.point, L), trace_hit));
 }
 
 // The byte that pack_pixel makes of one channel value.
@@ -344,7 +346,8 @@ TEST(TracePixel, ShadowedPointGetsNoAmbientAndTransparentSpheresCastShadows) {
   HitRecord trace_hit;
   ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, trace_hit));
   ASSERT_EQ(trace_hit.sphere_index, 0);
-  EXPECT_TRUE(in_shadow(traced_spheres(scene.view()), trace_hit.point, Vec4(0, 4.5f, -2.0f), trace_hit));
+  const Vec4 L(0, 4.5f, -2.0f);
+  EXPECT_TRUE(in_shadow(traced_spheres(scene.view()), trace_hit.point, L, path_to_light(trace_hit.point, L), trace_hit));
   EXPECT_EQ(trace_pixel<float>(scene.view(), kFrameWidth / 2, kFrameHeight / 2, kFrameWidth, kFrameHeight) & 0xffffffu, 0u);
 }
 

@@ -131,13 +131,30 @@ VELMORA_HOST_DEVICE RayT<Float> primary_ray(lanes::Int<Float> x, lanes::Int<Floa
   return ray;
 }
 
+// The way from a point to a point light: the unit direction and the
+// distance.  A hit's shadow ray heads along it and its shading lights by
+// it, so the trace makes it once per hit for both.
+template <class Float>
+struct LightPath {
+  Vec4T<Float> direction;
+  Float distance;
+};
+
+template <class Float>
+VELMORA_HOST_DEVICE LightPath<Float> path_to_light(const Vec4T<Float>& point, const Vec4T<Float>& light) {
+  LightPath<Float> path;
+  path.direction = vec_sub(light, point);
+  path.distance = vec_length(path.direction);
+  vec_div_assign(path.direction, path.distance);
+  return path;
+}
+
 // The ray that starts exactly at `from` and heads toward `to`.
 template <class Float>
 VELMORA_HOST_DEVICE RayT<Float> ray_between(const Vec4T<Float>& from, const Vec4T<Float>& to) {
   RayT<Float> ray;
   vec_assign(ray.origin, from);
-  vec_assign(ray.direction, vec_sub(to, from));
-  vec_normalize(ray.direction);
+  vec_assign(ray.direction, path_to_light(from, to).direction);
   return ray;
 }
 
@@ -296,17 +313,15 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> base_surely_small(const Vec4T<Float>& r, 
   return bound >= 1e-30f && bound <= 1e30f && rp * rp <= bound;
 }
 
-// Colour with which a point light at `light_position` lights the hit:
-// ambient, diffuse and specular terms, all divided by the attenuation
-// 1 + 0.05 d + 0.01 d^2, applied to the material's colour.
+// Colour with which a point light lights the hit, along `to_light` from
+// the hit point: ambient, diffuse and specular terms, all divided by the
+// attenuation 1 + 0.05 d + 0.01 d^2, applied to the material's colour.
 template <class Float>
-VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
-                                                   const Vec4T<Float>& light_position,
+VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit, const LightPath<Float>& to_light,
                                                    const MaterialLanes<Float>& m) {
   using Mask = lanes::Mask<Float>;
-  Vec4T<Float> l = vec_sub(light_position, hit.point);
-  const Float d = vec_length(l);  // distance to the light, before l is normalised
-  vec_div_assign(l, d);
+  const Vec4T<Float>& l = to_light.direction;
+  const Float& d = to_light.distance;
 
   const Float ambient = m.ambient;
   Float diffuse = vec_dot(hit.normal, l) * m.diffuse;
@@ -340,4 +355,12 @@ VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
   const Float attenuation = (d * 0.05f + 1.0f) + (d * 0.01f) * d;
   const Float factor = ((ambient + diffuse) + specular) / attenuation;
   return vec_scale(m.color, factor);
+}
+
+// The same, for a point light at `light_position`.
+template <class Float>
+VELMORA_HOST_DEVICE Vec4T<Float> shade_point_light(const HitRecordT<Float>& hit,
+                                                   const Vec4T<Float>& light_position,
+                                                   const MaterialLanes<Float>& m) {
+  return shade_point_light(hit, path_to_light(hit.point, light_position), m);
 }
