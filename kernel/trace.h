@@ -154,12 +154,16 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
   MaterialIndex<Float> material = MaterialIndex<Float>(0);
   const auto test_sphere = [&](int i) {
     const SphereIndex<Float> index = SphereIndex<Float>(i);
+    // Rays that leave a sphere skip it in every lane until one of them
+    // stores a sphere numbered below it: then nothing of it is needed.
+    const lanes::Mask<Float> skipped = record.sphere_index == index;
+    if (lanes::all(skipped)) return;
     const SphereLanes<Float>& sphere = traced.sphere[i];
     const Vec4T<Float> oc = kFromEye ? traced.eye_offset[i] : vec_sub(ray.origin, sphere.center);
     const Float b = vec_dot(oc, ray.direction);
     // About half the time every lane has the sphere behind it or skips it,
     // and the rest of the test is not needed.
-    const Mask behind = b > 0.0f || record.sphere_index == index;
+    const Mask behind = b > 0.0f || skipped;
     if (lanes::all(behind)) return;
 
     const Float c = kFromEye ? traced.eye_c[i] : vec_dot(oc, oc) - sphere.radius_sq;
@@ -184,6 +188,12 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
   if constexpr (lanes::LaneTypes<Float>::width == 1) {
     VELMORA_ROLLED_LOOP
     for (int i = 0; i < traced.count; ++i) test_sphere(i);
+  } else if (kRoom <= 4) {
+    // A table of a few spheres: each in turn, unrolled.
+#pragma GCC unroll 4
+    for (int i = 0; i < kRoom; ++i) {
+      if (i < traced.count && (candidates >> i & 1u) != 0) test_sphere(i);
+    }
   } else {
     // The candidates in index order, as one lane takes them all.
     for (SphereSet left = candidates & traced.all(); left != 0; left &= left - 1) test_sphere(std::countr_zero(left));
