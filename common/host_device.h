@@ -5,6 +5,8 @@
 //   VELMORA_DEVICE_CODE  1 only in nvcc's device pass, 0 everywhere else
 //   VELMORA_CUDA_BUILD   1 when the translation unit is compiled by nvcc
 //   VELMORA_ROLLED_LOOP  before a loop that the CPU build keeps rolled
+//   VELMORA_UNROLLED_LOOP(n)  before a loop of at most n turns that the CPU
+//                        build unrolls
 //
 // For g++ the markings expand to nothing, so every shared header is ordinary
 // C++.  Where host and device need different code, the difference is an #if
@@ -31,6 +33,9 @@
 // stay in registers.  The GPU compiler unrolls as it sees fit.
 #if defined(__CUDACC__)
 #define VELMORA_ROLLED_LOOP
+#define VELMORA_UNROLLED_LOOP(n)
 #else
 #define VELMORA_ROLLED_LOOP _Pragma("GCC unroll 1")
+#define VELMORA_UNROLL_PRAGMA(text) _Pragma(#text)
+#define VELMORA_UNROLLED_LOOP(n) VELMORA_UNROLL_PRAGMA(GCC unroll n)
 #endif

@@ -190,7 +190,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
     for (int i = 0; i < traced.count; ++i) test_sphere(i);
   } else if (kRoom <= 4) {
     // A table of a few spheres: each in turn, unrolled.
-#pragma GCC unroll 4
+    VELMORA_UNROLLED_LOOP(4)
     for (int i = 0; i < kRoom; ++i) {
       if (i < traced.count && (candidates >> i & 1u) != 0) test_sphere(i);
     }
