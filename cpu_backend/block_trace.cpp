@@ -46,6 +46,35 @@ void store_lanes(const T& v, unsigned int* words) {
   }
 }
 
+// The tables a block traces with, the traced spheres and the camera rays'
+// culling, depend on the spheres alone, and every block of a frame reads the
+// same ones.  Made afresh for each 8 x 8 block they took a tenth of the
+// frame, so each worker keeps the last ones it made, with the texels they
+// were made from, and makes them again only when the store holds other
+// spheres.  Same texels, same tables: the words do not change.
+template <class Float, int kRoom>
+struct BlockTables {
+  int count = -1;  // none made yet
+  SphereTexel texels[2 * kRoom] = {};
+  TracedSpheres<Float, kRoom> spheres;
+  CameraCulling culling;
+};
+
+template <class Float, int kRoom>
+const BlockTables<Float, kRoom>& block_tables(const SceneView& scene) {
+  thread_local BlockTables<Float, kRoom> tables;
+  const int count = std::min(traced_sphere_count(scene), kRoom);
+  SphereTexel texels[2 * kRoom] = {};
+  for (int i = 0; i < 2 * count; ++i) texels[i] = fetch_texel(scene, i);
+  if (count != tables.count || std::memcmp(texels, tables.texels, 2 * count * sizeof(SphereTexel)) != 0) {
+    std::copy_n(texels, 2 * count, tables.texels);
+    tables.count = count;
+    tables.spheres = traced_spheres<Float, kRoom>(scene);
+    if constexpr (lanes::LaneTypes<Float>::width > 1) tables.culling = camera_culling(scene);
+  }
+  return tables;
+}
+
 // Traces the block in square sub-tiles of one pack each: 4 x 4 for 16
 // lanes, 4 x 2 for 8, 2 x 2 for 4, and 1 x 1 for `float`, the pixel a CUDA
 // thread traces.  Square tiles keep neighbouring rays, and so their
@@ -70,9 +99,8 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
   const int block_h = static_cast<int>(blockDim.y);
   const int tiles_across = (block_w + kTileWidth - 1) / kTileWidth;
   const int tiles = tiles_across * ((block_h + kTileHeight - 1) / kTileHeight);
-  const TracedSpheres<Float, kRoom> spheres = traced_spheres<Float, kRoom>(scene);
-  // Made in place: assigned, its groups were copied once more per block.
-  [[maybe_unused]] const CameraCulling culling = kLanes > 1 ? camera_culling(scene) : CameraCulling{};
+  const BlockTables<Float, kRoom>& tables = block_tables<Float, kRoom>(scene);
+  const TracedSpheres<Float, kRoom>& spheres = tables.spheres;
   // Each lane's place in its tile, and the last column and row of the block.
   const Int lane_dx = lane_values<Int>([](auto i) { return static_cast<int>(i) % kTileWidth; });
   const Int lane_dy = lane_values<Int>([](auto i) { return static_cast<int>(i) / kTileWidth; });
@@ -103,7 +131,7 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
     // reach; the scalar trace tests every sphere, as a CUDA thread does.
     SphereSet camera_spheres = spheres.all();
     if constexpr (kLanes > 1) {
-      camera_spheres = camera_candidates(culling, block_x + x_low, block_y + y_low, block_x + x_high,
+      camera_spheres = camera_candidates(tables.culling, block_x + x_low, block_y + y_low, block_x + x_high,
                                          block_y + y_high, width, height);
     }
     UInt traced_words[kPacks];
