@@ -17,6 +17,11 @@
 
 namespace {
 
+// A scene of up to four spheres, the built-in one among them, is traced
+// with a table of four, which is made at a fraction of the cost of the
+// store's 32 and searched unrolled.
+inline constexpr int kFewSpheres = 4;
+
 // The lane value whose lane i is lane(i).
 template <class T, class LaneValue>
 T lane_values(LaneValue lane) {
@@ -56,8 +61,10 @@ template <class Float, int kRoom>
 struct BlockTables {
   int count = -1;  // none made yet
   SphereTexel texels[2 * kRoom] = {};
+  Vec4 light;
   TracedSpheres<Float, kRoom> spheres;
   CameraCulling culling;
+  ShadowCulling shadows;
 };
 
 template <class Float, int kRoom>
@@ -66,11 +73,17 @@ const BlockTables<Float, kRoom>& block_tables(const SceneView& scene) {
   const int count = std::min(traced_sphere_count(scene), kRoom);
   SphereTexel texels[2 * kRoom] = {};
   for (int i = 0; i < 2 * count; ++i) texels[i] = fetch_texel(scene, i);
-  if (count != tables.count || std::memcmp(texels, tables.texels, 2 * count * sizeof(SphereTexel)) != 0) {
+  const Vec4& light = scene.light_position;
+  if (count != tables.count || std::memcmp(texels, tables.texels, 2 * count * sizeof(SphereTexel)) != 0 ||
+      light.x != tables.light.x || light.y != tables.light.y || light.z != tables.light.z) {
     std::copy_n(texels, 2 * count, tables.texels);
     tables.count = count;
+    tables.light = light;
     tables.spheres = traced_spheres<Float, kRoom>(scene);
-    if constexpr (lanes::LaneTypes<Float>::width > 1) tables.culling = camera_culling(scene);
+    if constexpr (lanes::LaneTypes<Float>::width > 1) {
+      tables.culling = camera_culling(scene);
+      tables.shadows = shadow_culling(scene);
+    }
   }
   return tables;
 }
@@ -130,12 +143,15 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
     // A group of packs skips the spheres that none of its camera rays can
     // reach; the scalar trace tests every sphere, as a CUDA thread does.
     SphereSet camera_spheres = spheres.all();
+    const SphereSet* shadow_casters = nullptr;
     if constexpr (kLanes > 1) {
       camera_spheres = camera_candidates(tables.culling, block_x + x_low, block_y + y_low, block_x + x_high,
                                          block_y + y_high, width, height);
+      // A few spheres are tested faster than their rows are joined.
+      if (kRoom > kFewSpheres) shadow_casters = tables.shadows.may_block;
     }
     UInt traced_words[kPacks];
-    trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, traced_words);
+    trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, shadow_casters, traced_words);
     for (int p = 0; p < kPacks && first + p < tiles; ++p) {
       const auto [tx, ty] = tile_corner(first, p);
       alignas(64) unsigned int words[kLanes];
@@ -156,11 +172,6 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
     }
   }
 }
-
-// A scene of up to four spheres, the built-in one among them, is traced
-// with a table of four, which is made once per block at a fraction of the
-// cost of the store's 32.
-inline constexpr int kFewSpheres = 4;
 
 template <class Float>
 void trace_block(const SceneView& scene, unsigned int* pixels, int width, int height) {

@@ -117,3 +117,66 @@ inline SphereSet camera_candidates(const CameraCulling& spheres, int x0, int y0,
   }
   return candidates & spheres.traced & ~spheres.behind_eye;
 }
+
+// Which spheres a shadow ray may meet, by the sphere its point lies on.  A
+// shadow ray from a point P of sphere i heads for the light L, and the
+// search counts hits on either side of L, so the ray meets only spheres
+// that the line through L and P meets.  The lines through L that meet a
+// sphere form a double cone about the line from L to its centre, of
+// half-angle asin(radius / distance); a sphere j whose cone does not meet
+// sphere i's is missed by every shadow ray from sphere i.  Both radii are
+// widened by 1/256 of the distances the ray's test works with (from P to
+// sphere j's centre, at most |Ci - Cj| + ri), far more than the rounding
+// of P, of the ray's direction and of the test in single precision (a few
+// ulps of those distances squared) can bridge, so a sphere culled here is
+// one that each lane's own test finds missed.
+//
+// Made once per scene and light: a pair test for every two spheres.
+struct ShadowCulling {
+  // Bit j of may_block[i]: a shadow ray from a point of sphere i may meet
+  // sphere j.  Sphere i itself is always in it: the search tests a point's
+  // own sphere once a sphere numbered below it has been stored.
+  SphereSet may_block[kMaxSpheres];
+};
+
+inline ShadowCulling shadow_culling(const SceneView& scene) {
+  struct Cone {
+    double x, y, z;  // from the light to the centre
+    double distance;
+  };
+  const int count = traced_sphere_count(scene);
+  SphereData spheres[kMaxSpheres];
+  Cone cones[kMaxSpheres];
+  for (int i = 0; i < count; ++i) {
+    spheres[i] = fetch_sphere(scene, i);
+    const double x = static_cast<double>(spheres[i].center.x) - scene.light_position.x;
+    const double y = static_cast<double>(spheres[i].center.y) - scene.light_position.y;
+    const double z = static_cast<double>(spheres[i].center.z) - scene.light_position.z;
+    cones[i] = {x, y, z, std::sqrt(x * x + y * y + z * z)};
+  }
+  ShadowCulling culling;
+  for (int i = 0; i < count; ++i) {
+    culling.may_block[i] = 1u << i;
+    const double radius_i = std::sqrt(static_cast<double>(spheres[i].radius_sq));
+    for (int j = 0; j < count; ++j) {
+      if (j == i) continue;
+      const double radius_j = std::sqrt(static_cast<double>(spheres[j].radius_sq));
+      const double dx = cones[i].x - cones[j].x, dy = cones[i].y - cones[j].y, dz = cones[i].z - cones[j].z;
+      const double margin = kCullingMargin * (std::sqrt(dx * dx + dy * dy + dz * dz) + radius_i + radius_j);
+      const double sin_i = (radius_i + margin) / cones[i].distance;
+      const double sin_j = (radius_j + margin) / cones[j].distance;
+      bool may_meet = true;
+      // NaN (a radius or centre beyond float range) keeps the sphere.
+      if (sin_i < 1.0 && sin_j < 1.0) {
+        // The cones meet where the angle between their axes' lines is no
+        // more than the sum of their half-angles: cos(angle) >= cos(sum).
+        const double cos_sum = std::sqrt(1.0 - sin_i * sin_i) * std::sqrt(1.0 - sin_j * sin_j) - sin_i * sin_j;
+        const double cos_axes = std::fabs(cones[i].x * cones[j].x + cones[i].y * cones[j].y + cones[i].z * cones[j].z) /
+                                (cones[i].distance * cones[j].distance);
+        may_meet = !(cos_sum > 0.0 && cos_axes < cos_sum);
+      }
+      if (may_meet) culling.may_block[i] |= 1u << j;
+    }
+  }
+  return culling;
+}

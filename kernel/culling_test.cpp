@@ -143,4 +143,94 @@ TEST(CameraCulling, ACulledSphereIsMissedByEveryRayOfTheBlock) {
   EXPECT_GT(kept, 30);
 }
 
+// Two spheres and a light along a line through the light that touches
+// sphere 0 at P and passes sphere 1, between the light and P, at its radius
+// times 1 + gap.  Sphere 1 lies across the line from sphere 0, so the two
+// spheres' cones from the light are apart by about the gap: at the
+// smallest gaps, whether the shadow ray from P (rounded to single
+// precision) meets sphere 1 is rounding's choice, and culling sphere 1 for
+// sphere 0 is only right with a margin for that rounding.
+struct GrazingShadow {
+  HostScene scene;
+  Vec4 light, point;
+};
+
+GrazingShadow grazing_shadow(std::mt19937& random, double gap) {
+  std::uniform_real_distribution<double> coordinate(-1.0, 1.0), log_size(-1.0, 1.0), share(0.2, 0.8);
+  // Unit u along the line, unit w across it.
+  double u[3], w[3];
+  for (double& c : u) c = coordinate(random);
+  for (double& c : w) c = coordinate(random);
+  const double u_length = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  for (double& c : u) c /= u_length;
+  const double along = w[0] * u[0] + w[1] * u[1] + w[2] * u[2];
+  for (int k = 0; k < 3; ++k) w[k] -= along * u[k];
+  const double w_length = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+  for (double& c : w) c /= w_length;
+  const double light[3] = {4.0 * coordinate(random), 4.0 * coordinate(random), -5.0 + 4.0 * coordinate(random)};
+  const double to_point = 10.0 * std::pow(10.0, log_size(random));
+  const double to_blocker = to_point * share(random);
+  const double radius_0 = to_point * 0.1 * std::pow(10.0, log_size(random));
+  const double radius_1 = to_blocker * 0.1 * std::pow(10.0, log_size(random));
+  const auto at = [&](double t, double across) {
+    return Vec4(static_cast<float>(light[0] + t * u[0] + across * w[0]),
+                static_cast<float>(light[1] + t * u[1] + across * w[1]),
+                static_cast<float>(light[2] + t * u[2] + across * w[2]));
+  };
+  Sphere spheres[2];
+  spheres[0].center = at(to_point, -radius_0);
+  spheres[0].radius = static_cast<float>(radius_0);
+  spheres[1].center = at(to_blocker, radius_1 * (1.0 + gap));
+  spheres[1].radius = static_cast<float>(radius_1);
+  for (Sphere& sphere : spheres) sphere.radius_sq = sphere.radius * sphere.radius;
+  GrazingShadow shadow;
+  shadow.scene.set_spheres(spheres, 2);
+  shadow.light = at(0.0, 0.0);
+  shadow.scene.light_position = shadow.light;
+  shadow.point = at(to_point, 0.0);
+  return shadow;
+}
+
+// Whether the single-precision search of a shadow ray from `point`, on
+// sphere 0, meets sphere 1.
+bool shadow_ray_meets_sphere_one(const GrazingShadow& shadow, Vec4 point) {
+  HitRecord record;
+  record.sphere_index = 0;
+  Ray ray;
+  ray.origin = point;
+  ray.direction = path_to_light(point, shadow.light).direction;
+  find_nearest_hit<float, /*kWithSurface=*/false>(traced_spheres<float>(shadow.scene.view()), ray, record);
+  return record.sphere_index == 1;
+}
+
+// Every sphere that the shadow culling drops for the points of a sphere is
+// one that each of their shadow rays misses in single precision, down to
+// the gaps where the test's rounding decides; the culling keeps a point's
+// own sphere, and it does drop spheres well apart.
+TEST(ShadowCulling, ACulledSphereIsMissedByEveryShadowRayFromTheSphere) {
+  std::mt19937 random(20261211);
+  std::uniform_real_distribution<double> log_gap(-8.0, 0.0);
+  int culled = 0, kept = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const double gap = std::pow(10.0, log_gap(random));
+    const GrazingShadow shadow = grazing_shadow(random, gap);
+    const ShadowCulling culling = shadow_culling(shadow.scene.view());
+    ASSERT_EQ(culling.may_block[0] & 1u, 1u);
+    if ((culling.may_block[0] & 2u) != 0) {
+      ++kept;
+      continue;
+    }
+    ++culled;
+    // P and its neighbours a few ulps off, as the trace's hit points lie.
+    for (int step = -2; step <= 2; ++step) {
+      const Vec4 p = shadow.point;
+      const Vec4 nudged(std::nextafter(p.x, step < 0 ? -1e30f : 1e30f), p.y,
+                        step == 0 ? p.z : std::nextafter(p.z, step % 2 == 0 ? 1e30f : -1e30f));
+      EXPECT_FALSE(shadow_ray_meets_sphere_one(shadow, step == 0 ? p : nudged)) << "gap " << gap;
+    }
+  }
+  EXPECT_GT(culled, 100);
+  EXPECT_GT(kept, 100);
+}
+
 }  // namespace

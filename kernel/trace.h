@@ -231,8 +231,25 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
   return dx * dx + dy * dy + dz * dz;
 }
 
+// The union of rows[i] over the indices i of the lanes in `wanted`, once
+// per distinct index; an index outside the `count` rows gives every sphere.
+template <class Float>
+VELMORA_HOST_DEVICE SphereSet union_of_rows(const SphereSet* rows, int count, const SphereIndex<Float>& index,
+                                            const lanes::Mask<Float>& wanted) {
+  SphereSet set = 0;
+  lanes::Mask<Float> rest = wanted;
+  while (lanes::any(rest)) {
+    const auto next = lanes::first_set_lane(index, rest);
+    const int i = static_cast<int>(next);
+    set |= i >= 0 && i < count ? rows[i] : ~0u;
+    rest = rest && !(index == next);
+  }
+  return set;
+}
+
 // Whether the point P, on the sphere that trace_hit names, does not see the
-// light at L, along `to_light` (path_to_light(P, L)).  The test compares
+// light at L, along `to_light` (path_to_light(P, L)), testing the spheres
+// in `candidates` (those the caller has not shown every shadow ray to miss).  The test compares
 // distances from the light: any occluder whose hit point is no farther from
 // the light than P counts, wherever it lies.  The shadow ray's record
 // starts afresh with trace_hit's sphere_index, so it skips the sphere P
@@ -240,14 +257,14 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
 template <class Float, int kRoom>
 VELMORA_HOST_DEVICE lanes::Mask<Float> in_shadow(const TracedSpheres<Float, kRoom>& traced, const Vec4T<Float>& P,
                                                  const Vec4T<Float>& L, const LightPath<Float>& to_light,
-                                                 const HitRecordT<Float>& trace_hit) {
+                                                 const HitRecordT<Float>& trace_hit, SphereSet candidates = ~0u) {
   HitRecordT<Float> shadow_hit;
   shadow_hit.sphere_index = trace_hit.sphere_index;
   RayT<Float> shadow_ray;
   shadow_ray.origin = P;
   shadow_ray.direction = to_light.direction;
   const lanes::Mask<Float> blocked =
-      find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit);
+      find_nearest_hit<Float, /*kWithSurface=*/false>(traced, shadow_ray, shadow_hit, candidates);
   // Most packs have no shadow ray blocked at all: the distances are then
   // not needed.
   if (!lanes::any(blocked)) return blocked;
@@ -388,14 +405,17 @@ struct PackState {
 // depend on each other, overlap in the core.  A pack whose rays have all
 // ended drops out of the loops.  `traced` are the scene's, read by the
 // caller, which may trace many pixels with them; the camera rays test only
-// `camera_spheres`.
+// `camera_spheres`, and a shadow ray from a point of sphere i only
+// shadow_casters[i], where the caller gives those rows (culling.h), or
+// every sphere where it gives none.
 //
 // With one pack it is the trace of one pixel, or of one pack, the steps
 // of each bounce in turn.
 template <class Float, int kPacks, int kRoom>
 VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres<Float, kRoom>& traced,
                                      const lanes::Int<Float>* x, const lanes::Int<Float>* y, int width,
-                                     int height, SphereSet camera_spheres, lanes::UInt<Float>* words) {
+                                     int height, SphereSet camera_spheres, const SphereSet* shadow_casters,
+                                     lanes::UInt<Float>* words) {
   using Mask = lanes::Mask<Float>;
   PackState<Float> packs[kPacks];
   const Vec4T<Float> light = broadcast<Float>(scene.light_position);
@@ -421,7 +441,10 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
       PackState<Float>& pack = packs[p];
       if (!pack.live) continue;
       const LightPath<Float> to_light = path_to_light(pack.hit.point, light);
-      const Mask shadowed = in_shadow(traced, pack.hit.point, light, to_light, pack.hit);
+      const SphereSet casters = shadow_casters == nullptr
+                                    ? ~0u
+                                    : union_of_rows<Float>(shadow_casters, traced.count, pack.hit.sphere_index, pack.active);
+      const Mask shadowed = in_shadow(traced, pack.hit.point, light, to_light, pack.hit, casters);
       const MaterialLanes<Float> m = load_material<Float>(scene.materials, pack.hit.material);
       const Vec4T<Float> color = hit_color(pack.hit, to_light, m, pack.active && !shadowed);
       pack.color_sum =
@@ -440,7 +463,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   lanes::UInt<Float> word;
-  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, traced.all(), &word);
+  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, traced.all(), nullptr, &word);
   return word;
 }
 
