@@ -65,6 +65,7 @@ struct BlockTables {
   TracedSpheres<Float, kRoom> spheres;
   CameraCulling culling;
   ShadowCulling shadows;
+  ContinuationCulling continuations;
 };
 
 template <class Float, int kRoom>
@@ -83,6 +84,7 @@ const BlockTables<Float, kRoom>& block_tables(const SceneView& scene) {
     if constexpr (lanes::LaneTypes<Float>::width > 1) {
       tables.culling = camera_culling(scene);
       tables.shadows = shadow_culling(scene);
+      tables.continuations = continuation_culling(scene);
     }
   }
   return tables;
@@ -143,15 +145,19 @@ __attribute__((flatten)) void trace_block_in(const SceneView& scene, unsigned in
     // A group of packs skips the spheres that none of its camera rays can
     // reach; the scalar trace tests every sphere, as a CUDA thread does.
     SphereSet camera_spheres = spheres.all();
-    const SphereSet* shadow_casters = nullptr;
     if constexpr (kLanes > 1) {
       camera_spheres = camera_candidates(tables.culling, block_x + x_low, block_y + y_low, block_x + x_high,
                                          block_y + y_high, width, height);
-      // A few spheres are tested faster than their rows are joined.
-      if (kRoom > kFewSpheres) shadow_casters = tables.shadows.may_block;
     }
     UInt traced_words[kPacks];
-    trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, shadow_casters, traced_words);
+    if constexpr (kLanes > 1 && kRoom > kFewSpheres) {
+      const PackCulling pack_culling{tables.shadows, tables.continuations, spheres.count};
+      trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, pack_culling, traced_words);
+    } else {
+      // A few spheres are tested faster than the culling could name them.
+      trace_packs<Float, kPacks>(scene, spheres, x, y, width, height, camera_spheres, TestEverySphere{},
+                                 traced_words);
+    }
     for (int p = 0; p < kPacks && first + p < tiles; ++p) {
       const auto [tx, ty] = tile_corner(first, p);
       alignas(64) unsigned int words[kLanes];

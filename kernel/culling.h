@@ -17,6 +17,7 @@
 // CPU builds only: the packed trace is the CPU back-end's.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "kernel/scene_view.h"
@@ -180,3 +181,129 @@ inline ShadowCulling shadow_culling(const SceneView& scene) {
   }
   return culling;
 }
+
+// The spheres that the shadow rays of the lanes in `wanted` may meet, each
+// lane's point lying on the sphere its index names: the union of their
+// rows, once per distinct index.  An index outside the table (a lane that
+// stored nothing) gives every sphere.
+template <class Float>
+SphereSet shadow_candidates(const ShadowCulling& culling, int count, const SphereIndex<Float>& sphere,
+                            const lanes::Mask<Float>& wanted) {
+  SphereSet candidates = 0;
+  lanes::Mask<Float> rest = wanted;
+  while (lanes::any(rest)) {
+    const auto next = lanes::first_set_lane(sphere, rest);
+    const int i = static_cast<int>(next);
+    candidates |= i >= 0 && i < count ? culling.may_block[i] : ~0u;
+    rest = rest && !(sphere == next);
+  }
+  return candidates;
+}
+
+// Which spheres a pack of rays from anywhere may meet, by the box that holds
+// their origins and the signs of their directions.  Where every ray's x
+// grows (or stays), no ray reaches a sphere that lies wholly at smaller x
+// than the box; likewise for the other axes and signs.  A ray from the box
+// heading away from a sphere that way never comes nearer to its centre than
+// radius plus margin, and the margin, 1/256 of an upper bound on the
+// distance from the ray's origin to the centre, is far more than the
+// single-precision test's rounding can bridge (as for the camera's).
+//
+// The spheres, as the test takes them, sixteen to a group.
+struct ContinuationCulling {
+  static constexpr int kSpheresPerGroup = 16;
+  static constexpr int kGroups = (kMaxSpheres + kSpheresPerGroup - 1) / kSpheresPerGroup;
+  using Lanes = lanes::Pack<kSpheresPerGroup>;
+  struct Group {
+    Lanes center_x, center_y, center_z, radius;
+  };
+  int groups;
+  Group group[kGroups];
+};
+
+inline ContinuationCulling continuation_culling(const SceneView& scene) {
+  constexpr int kPerGroup = ContinuationCulling::kSpheresPerGroup;
+  const int count = traced_sphere_count(scene);
+  float center_x[kMaxSpheres], center_y[kMaxSpheres], center_z[kMaxSpheres], radius[kMaxSpheres];
+  for (int i = 0; i < count; ++i) {
+    const SphereData s = fetch_sphere(scene, i);
+    center_x[i] = s.center.x;
+    center_y[i] = s.center.y;
+    center_z[i] = s.center.z;
+    radius[i] = std::sqrt(s.radius_sq);
+  }
+  ContinuationCulling culling;
+  culling.groups = (count + kPerGroup - 1) / kPerGroup;
+  for (int g = 0; g < culling.groups; ++g) {
+    // Lanes past the count repeat the last sphere; their bits are never read.
+    const auto of_sphere = [&](const float* values) {
+      alignas(64) float lanes[kPerGroup];
+      for (int k = 0; k < kPerGroup; ++k) lanes[k] = values[std::min(g * kPerGroup + k, count - 1)];
+      return ContinuationCulling::Lanes(lanes, lanes::stdx::vector_aligned);
+    };
+    culling.group[g] = {of_sphere(center_x), of_sphere(center_y), of_sphere(center_z), of_sphere(radius)};
+  }
+  return culling;
+}
+
+template <class Float>
+SphereSet continuation_candidates(const ContinuationCulling& spheres, const RayT<Float>& ray,
+                                  const lanes::Mask<Float>& wanted) {
+  using Lanes = ContinuationCulling::Lanes;
+  // A ray with a NaN in it stores nothing (every test of it fails), so it
+  // takes no part in the bounds.
+  const lanes::Mask<Float> bounded = wanted && ray.origin.x == ray.origin.x && ray.origin.y == ray.origin.y &&
+                                     ray.origin.z == ray.origin.z && ray.direction.x == ray.direction.x &&
+                                     ray.direction.y == ray.direction.y && ray.direction.z == ray.direction.z;
+  if (!lanes::any(bounded)) return 0u;
+  const float low[3] = {lanes::lowest(ray.origin.x, bounded), lanes::lowest(ray.origin.y, bounded),
+                        lanes::lowest(ray.origin.z, bounded)};
+  const float high[3] = {lanes::highest(ray.origin.x, bounded), lanes::highest(ray.origin.y, bounded),
+                         lanes::highest(ray.origin.z, bounded)};
+  const bool rising[3] = {lanes::lowest(ray.direction.x, bounded) >= 0.0f,
+                          lanes::lowest(ray.direction.y, bounded) >= 0.0f,
+                          lanes::lowest(ray.direction.z, bounded) >= 0.0f};
+  const bool falling[3] = {lanes::highest(ray.direction.x, bounded) <= 0.0f,
+                           lanes::highest(ray.direction.y, bounded) <= 0.0f,
+                           lanes::highest(ray.direction.z, bounded) <= 0.0f};
+  if (!(rising[0] || rising[1] || rising[2] || falling[0] || falling[1] || falling[2])) return ~0u;
+  // The box's middle and half its size; the distance from any origin in it
+  // to a centre is at most the sum of their coordinate distances.
+  const Lanes middle[3] = {Lanes(0.5f * low[0] + 0.5f * high[0]), Lanes(0.5f * low[1] + 0.5f * high[1]),
+                           Lanes(0.5f * low[2] + 0.5f * high[2])};
+  const float half_size = 0.5f * ((high[0] - low[0]) + (high[1] - low[1]) + (high[2] - low[2]));
+  SphereSet candidates = 0;
+  for (int g = 0; g < spheres.groups; ++g) {
+    const ContinuationCulling::Group& group = spheres.group[g];
+    const Lanes* center[3] = {&group.center_x, &group.center_y, &group.center_z};
+    const Lanes reach =
+        group.radius + kCullingMargin * (lanes::stdx::abs(group.center_x - middle[0]) +
+                                         lanes::stdx::abs(group.center_y - middle[1]) +
+                                         lanes::stdx::abs(group.center_z - middle[2]) + Lanes(half_size));
+    ContinuationCulling::Lanes::mask_type culled(false);
+    for (int axis = 0; axis < 3; ++axis) {
+      if (rising[axis]) culled = culled || *center[axis] + reach < low[axis];
+      if (falling[axis]) culled = culled || *center[axis] - reach > high[axis];
+    }
+    for (int k = 0; k < ContinuationCulling::kSpheresPerGroup; ++k) {
+      if (!culled[k]) candidates |= 1u << (g * ContinuationCulling::kSpheresPerGroup + k);
+    }
+  }
+  return candidates;
+}
+
+// The packed trace's culling for the searches after the camera's.
+struct PackCulling {
+  const ShadowCulling& shadows;
+  const ContinuationCulling& continuations;
+  int count;
+
+  template <class Float>
+  SphereSet shadow_candidates(const HitRecordT<Float>& hit, const lanes::Mask<Float>& active) const {
+    return ::shadow_candidates<Float>(shadows, count, hit.sphere_index, active);
+  }
+  template <class Float>
+  SphereSet continuation_candidates(const RayT<Float>& ray, const lanes::Mask<Float>& active) const {
+    return ::continuation_candidates<Float>(continuations, ray, active);
+  }
+};

@@ -233,4 +233,63 @@ TEST(ShadowCulling, ACulledSphereIsMissedByEveryShadowRayFromTheSphere) {
   EXPECT_GT(kept, 100);
 }
 
+// Packs of rays from a box whose x never falls, and a sphere beside the box
+// at smaller x, out of reach by its radius times a gap from a hundred-
+// millionth to ten.  Lane 0 runs parallel to the box's side and passes the
+// sphere at radius times 1 + gap, far down the ray, where the
+// single-precision test's rounding of the squared distances decides: every
+// sphere the culling drops must be missed by every lane there.
+TEST(ContinuationCulling, ACulledSphereIsMissedByEveryRayOfThePack) {
+  using Pack = lanes::Pack<8>;
+  std::mt19937 random(20261211);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f), log_gap(-8.0f, 1.0f), log_scale(-1.0f, 2.0f);
+  int culled = 0, kept = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const float scale = std::pow(10.0f, log_scale(random));
+    const float radius = scale * (0.05f + unit(random));
+    const float gap = std::pow(10.0f, log_gap(random));
+    const Vec4 low(scale * (unit(random) - 0.5f), scale * (unit(random) - 0.5f), scale * (unit(random) - 0.5f));
+    const float far = scale * (20.0f + 200.0f * unit(random));
+    Sphere sphere;
+    sphere.center = Vec4(low.x - radius * (1.0f + gap), low.y + scale * (unit(random) - 0.5f), low.z - far);
+    sphere.radius = radius;
+    sphere.radius_sq = radius * radius;
+    HostScene scene;
+    scene.set_spheres(&sphere, 1);
+
+    Ray rays[8];
+    for (int lane = 0; lane < 8; ++lane) {
+      Ray& ray = rays[lane];
+      ray.origin = lane == 0 ? low
+                             : Vec4(low.x + 0.1f * scale * unit(random), low.y + 0.1f * scale * unit(random),
+                                    low.z + 0.1f * scale * unit(random));
+      Vec4 to = vec_sub(sphere.center, ray.origin);
+      to.x = lane == 0 ? 0.0f : std::fabs(to.x) * unit(random);
+      ray.direction = to;
+      vec_normalize(ray.direction);
+    }
+    RayT<Pack> pack;
+    pack.origin = Vec4T<Pack>(Pack([&](auto i) { return rays[i].origin.x; }),
+                              Pack([&](auto i) { return rays[i].origin.y; }),
+                              Pack([&](auto i) { return rays[i].origin.z; }));
+    pack.direction = Vec4T<Pack>(Pack([&](auto i) { return rays[i].direction.x; }),
+                                 Pack([&](auto i) { return rays[i].direction.y; }),
+                                 Pack([&](auto i) { return rays[i].direction.z; }));
+    const SphereSet candidates =
+        continuation_candidates<Pack>(continuation_culling(scene.view()), pack, lanes::Mask<Pack>(true));
+    if ((candidates & 1u) != 0) {
+      ++kept;
+      continue;
+    }
+    ++culled;
+    const TracedSpheres<float> traced = traced_spheres<float>(scene.view());
+    for (int lane = 0; lane < 8; ++lane) {
+      HitRecord record;
+      EXPECT_FALSE(find_nearest_hit(traced, rays[lane], record)) << "lane " << lane << ", gap " << gap;
+    }
+  }
+  EXPECT_GT(culled, 100);
+  EXPECT_GT(kept, 100);
+}
+
 }  // namespace

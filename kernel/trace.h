@@ -231,22 +231,6 @@ VELMORA_HOST_DEVICE Float squared_distance(const Vec4T<Float>& a, const Vec4T<Fl
   return dx * dx + dy * dy + dz * dz;
 }
 
-// The union of rows[i] over the indices i of the lanes in `wanted`, once
-// per distinct index; an index outside the `count` rows gives every sphere.
-template <class Float>
-VELMORA_HOST_DEVICE SphereSet union_of_rows(const SphereSet* rows, int count, const SphereIndex<Float>& index,
-                                            const lanes::Mask<Float>& wanted) {
-  SphereSet set = 0;
-  lanes::Mask<Float> rest = wanted;
-  while (lanes::any(rest)) {
-    const auto next = lanes::first_set_lane(index, rest);
-    const int i = static_cast<int>(next);
-    set |= i >= 0 && i < count ? rows[i] : ~0u;
-    rest = rest && !(index == next);
-  }
-  return set;
-}
-
 // Whether the point P, on the sphere that trace_hit names, does not see the
 // light at L, along `to_light` (path_to_light(P, L)), testing the spheres
 // in `candidates` (those the caller has not shown every shadow ray to miss).  The test compares
@@ -339,6 +323,21 @@ VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Flo
   return next;
 }
 
+// Which spheres the searches after the camera's may skip: none, as a CUDA
+// thread and the scalar trace test them all.  The packed trace's culling
+// (culling.h) answers the same two questions for a pack: the spheres that
+// the shadow rays from its hits may meet, and those its next rays may meet.
+struct TestEverySphere {
+  template <class Float>
+  VELMORA_HOST_DEVICE SphereSet shadow_candidates(const HitRecordT<Float>&, const lanes::Mask<Float>&) const {
+    return ~0u;
+  }
+  template <class Float>
+  VELMORA_HOST_DEVICE SphereSet continuation_candidates(const RayT<Float>&, const lanes::Mask<Float>&) const {
+    return ~0u;
+  }
+};
+
 // One bounce, step by step:
 //   find_nearest_hit   the ray's nearest sphere
 //   in_shadow          whether the hit sees the light
@@ -405,16 +404,15 @@ struct PackState {
 // depend on each other, overlap in the core.  A pack whose rays have all
 // ended drops out of the loops.  `traced` are the scene's, read by the
 // caller, which may trace many pixels with them; the camera rays test only
-// `camera_spheres`, and a shadow ray from a point of sphere i only
-// shadow_casters[i], where the caller gives those rows (culling.h), or
-// every sphere where it gives none.
+// `camera_spheres`, and the shadow and continuation rays the spheres that
+// `culling` names.
 //
 // With one pack it is the trace of one pixel, or of one pack, the steps
 // of each bounce in turn.
-template <class Float, int kPacks, int kRoom>
+template <class Float, int kPacks, int kRoom, class Culling = TestEverySphere>
 VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres<Float, kRoom>& traced,
                                      const lanes::Int<Float>* x, const lanes::Int<Float>* y, int width,
-                                     int height, SphereSet camera_spheres, const SphereSet* shadow_casters,
+                                     int height, SphereSet camera_spheres, const Culling& culling,
                                      lanes::UInt<Float>* words) {
   using Mask = lanes::Mask<Float>;
   PackState<Float> packs[kPacks];
@@ -426,8 +424,10 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
     for (int p = 0; p < kPacks; ++p) {
       PackState<Float>& pack = packs[p];
       if (!pack.live) continue;
-      pack.active = pack.active && (depth == 0 ? find_camera_hit(traced, pack.ray, pack.hit, camera_spheres)
-                                               : find_nearest_hit(traced, pack.ray, pack.hit));
+      pack.active =
+          pack.active && (depth == 0 ? find_camera_hit(traced, pack.ray, pack.hit, camera_spheres)
+                                     : find_nearest_hit(traced, pack.ray, pack.hit,
+                                                        culling.continuation_candidates(pack.ray, pack.active)));
       pack.live = lanes::any(pack.active);
       any_live = any_live || pack.live;
     }
@@ -441,10 +441,8 @@ VELMORA_HOST_DEVICE void trace_packs(const SceneView& scene, const TracedSpheres
       PackState<Float>& pack = packs[p];
       if (!pack.live) continue;
       const LightPath<Float> to_light = path_to_light(pack.hit.point, light);
-      const SphereSet casters = shadow_casters == nullptr
-                                    ? ~0u
-                                    : union_of_rows<Float>(shadow_casters, traced.count, pack.hit.sphere_index, pack.active);
-      const Mask shadowed = in_shadow(traced, pack.hit.point, light, to_light, pack.hit, casters);
+      const Mask shadowed = in_shadow(traced, pack.hit.point, light, to_light, pack.hit,
+                                      culling.shadow_candidates(pack.hit, pack.active));
       const MaterialLanes<Float> m = load_material<Float>(scene.materials, pack.hit.material);
       const Vec4T<Float> color = hit_color(pack.hit, to_light, m, pack.active && !shadowed);
       pack.color_sum =
@@ -463,7 +461,7 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> trace_pixel(const SceneView& scene, const
                                                    lanes::Int<Float> x, lanes::Int<Float> y, int width,
                                                    int height) {
   lanes::UInt<Float> word;
-  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, traced.all(), nullptr, &word);
+  trace_packs<Float, 1>(scene, traced, &x, &y, width, height, traced.all(), TestEverySphere{}, &word);
   return word;
 }
 

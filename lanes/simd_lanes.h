@@ -130,6 +130,18 @@ VELMORA_LANE_OP stdx::simd<float, Abi> sqrt(const stdx::simd<float, Abi>& v) {
   return stdx::sqrt(v);
 }
 
+// The smallest and the largest value of the lanes of `mask`: +infinity and
+// -infinity where it has none.
+template <class Abi>
+VELMORA_LANE_OP float lowest(const stdx::simd<float, Abi>& v, const typename stdx::simd<float, Abi>::mask_type& mask) {
+  return stdx::hmin(select(mask, v, stdx::simd<float, Abi>(__builtin_inff())));
+}
+
+template <class Abi>
+VELMORA_LANE_OP float highest(const stdx::simd<float, Abi>& v, const typename stdx::simd<float, Abi>::mask_type& mask) {
+  return stdx::hmax(select(mask, v, stdx::simd<float, Abi>(-__builtin_inff())));
+}
+
 // The same comparisons as the scalar forms, lane by lane.
 template <class Abi>
 VELMORA_LANE_OP stdx::simd<float, Abi> min(const stdx::simd<float, Abi>& a, const stdx::simd<float, Abi>& b) {
