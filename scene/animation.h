@@ -3,6 +3,8 @@
 // plane y = 0.5 and swings sphere 3 along a slanted segment at z = -3.
 #pragma once
 
+#include <span>
+
 #include "scene/records.h"
 
 // The animation state before the first frame.
@@ -29,10 +31,31 @@ struct Animation {
 extern Animation animation;
 extern float fps;
 
-// Writes the centres of spheres 1 and 3 for the clock t:
-// sphere 1 at (2 sin t, 0.5, cos t - 5), sphere 3 at (0.5 cos t, 0.5 + 0.5 cos t, -3).
-// Only center.x and center.z of sphere 1 and center.x and center.y of
-// sphere 3 are written.
+// How one sphere moves: at clock t its centre is base + sin(t) sine +
+// cos(t) cosine, coordinate by coordinate (w is not read).
+struct SphereMotion {
+  Vec4 base;
+  Vec4 sine;
+  Vec4 cosine;
+};
+
+// The centre of a sphere moving by `motion` at clock t: sine and cosine
+// at double precision of the float clock, each rounded to a float, then
+// (base + s sine) + c cosine in single precision.
+Vec4 center_at_clock(const SphereMotion& motion, float t);
+
+// The built-in scene's moving spheres: sphere 1 at (2 sin t, 0.5, cos t - 5),
+// sphere 3 at (0.5 cos t, 0.5 + 0.5 cos t, -3).
+struct AnimatedSphere {
+  int sphere;
+  SphereMotion motion;
+};
+std::span<const AnimatedSphere> animated_spheres();
+
+// Writes the centres of spheres 1 and 3 for the clock t, as
+// animated_spheres() moves them.  Only the coordinates that move are
+// written: center.x and center.z of sphere 1, center.x and center.y of
+// sphere 3.
 void place_animated_spheres(Sphere* scene_spheres, float t);
 
 // One frame's step of the viewer: steps `animation` at `fps` and moves

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "scene/animation.h"
 #include "scene/initial_scene_data.h"
 #include "scene/records.h"
 
@@ -24,21 +25,6 @@ struct SceneContent {
         lights(std::begin(records.lights), std::end(records.lights)) {}
 };
 
-// How one sphere moves: at clock t its centre is base + sin(t) sine +
-// cos(t) cosine, coordinate by coordinate (w is not read).
-struct SphereMotion {
-  Vec4 base;
-  Vec4 sine;
-  Vec4 cosine;
-};
-
-// The centre of a sphere moving by `motion` at clock t: sine and cosine
-// at double precision of the float clock, each rounded to a float, then
-// (base + s sine) + c cosine in single precision, the built-in animation's
-// arithmetic, so that its spheres written as motions stand where it puts
-// them, bit for bit.
-Vec4 center_at_clock(const SphereMotion& motion, float t);
-
 // A scene and its animation: the pose before any clock, and one motion or
 // none per sphere (a sphere without one stays where it stands).
 struct AnimatedScene {
@@ -49,6 +35,5 @@ struct AnimatedScene {
   SceneContent at_clock(float t) const;
 };
 
-// The built-in scene (initial_scene) with its animation (spheres 1 and 3
-// moving as place_animated_spheres moves them), as motions.
+// The built-in scene (initial_scene) with its animation, animated_spheres().
 const AnimatedScene& built_in_scene();
