@@ -91,6 +91,7 @@ namespace {
 
 unsigned int* device_pixels = nullptr;  // frame_width x frame_height words
 void* device_spheres = nullptr;         // kSphereBufferBytes: 32 Sphere records
+int stored_sphere_count = -1;           // the count store's value, -1 before gpu_init's first upload
 int frame_width = 0;
 int frame_height = 0;
 cudaTextureObject_t sphere_texture_object = 0;  // what spheres_texture holds
@@ -182,6 +183,7 @@ int gpu_init(int width, int height) {
   CHECK_CUDA(cudaMalloc(&device_pixels, static_cast<std::size_t>(width * height * 4)), 37);
   CHECK_CUDA(cudaMalloc(&device_spheres, kSphereBufferBytes), 39);
   bind_sphere_texture();
+  stored_sphere_count = -1;
   frame_width = width;
   frame_height = height;
   return 0;
@@ -207,13 +209,18 @@ int gpu_resize(int width, int height) {
 
 // More than 32 spheres would run past the 1024-byte buffer: refused like
 // the other two uploads' excess.  The count goes with the records, since
-// the trace tests as many spheres as the last upload wrote.
+// the trace tests as many spheres as the last upload wrote; it is copied
+// only when it changes, as the viewer uploads the same four every frame
+// and each copy waits for the device.
 int upload_spheres(const Sphere* records, int count) {
   if (count > kMaxSpheres) return -1;
   CHECK_CUDA(cudaMemcpy(device_spheres, records, static_cast<std::size_t>(count) * sizeof(Sphere),
                         cudaMemcpyHostToDevice),
              52);
-  CHECK_CUDA(cudaMemcpyToSymbol(sphere_count, &count, sizeof(count)), 53);
+  if (count != stored_sphere_count) {
+    CHECK_CUDA(cudaMemcpyToSymbol(sphere_count, &count, sizeof(count)), 53);
+    stored_sphere_count = count;
+  }
   return 0;
 }
 

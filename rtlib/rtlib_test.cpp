@@ -319,6 +319,28 @@ TEST_F(Uploads, EachStoreTakesUpToItsCapacityAndRefusesMore) {
   }
 }
 
+// The count store holds the count of the last sphere upload the store
+// took, though an upload of an unchanged count does not copy it again;
+// after gpu_init the first upload writes it whatever it was.
+TEST_F(Uploads, TheSphereCountIsTheLastAcceptedUploads) {
+  init(kWidth, kHeight);
+  static Sphere records[kMaxSpheres + 1];
+  struct Step {
+    int count;
+    int expected_store;
+  };
+  const Step steps[] = {{4, 4}, {4, 4}, {0, 0}, {kMaxSpheres, kMaxSpheres}, {kMaxSpheres + 1, kMaxSpheres}, {1, 1}};
+  for (const Step& step : steps) {
+    upload_spheres(records, step.count);
+    EXPECT_EQ(sphere_count, step.expected_store) << "after an upload of " << step.count;
+  }
+  ASSERT_EQ(gpu_release(), 0);
+  sphere_count = 99;
+  ASSERT_EQ(gpu_init(kWidth, kHeight), 0);
+  ASSERT_EQ(upload_spheres(records, 1), 0);
+  EXPECT_EQ(sphere_count, 1) << "the first upload after gpu_init";
+}
+
 // A scene with any part above its store's capacity is refused whole: no
 // store changes, not even those whose part would fit.
 TEST_F(Uploads, SceneWithAnyPartAboveItsCapacityIsRefusedWhole) {
