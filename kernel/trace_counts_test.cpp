@@ -136,25 +136,4 @@ TEST(CountingLanes, PowersOnlyWhereTheHighlightCounts) {
   EXPECT_EQ(skipped.powers, 0u);
 }
 
-// The counted trace computes what the scalar trace computes: every pixel
-// word of the initial scene and of a few moments of the animation.
-TEST(CountingLanes, TraceGivesTheScalarTracesWords) {
-  const int width = 320, height = 240;
-  std::vector<SceneRecords> scenes = {initial_scene()};
-  for (const float clock : {1.0f, 2.6f, 4.2f, 5.8f}) scenes.push_back(scene_at_clock(clock));
-  std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
-  for (std::size_t s = 0; s < scenes.size(); ++s) {
-    const HostScene scene(scenes[s]);
-    trace_frame_scalar(scene.view(), width, height, scalar.data());
-    const TracedSpheres<Counted> traced = traced_spheres<Counted>(scene.view());
-    int differing = 0;
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        differing += trace_pixel<Counted>(scene.view(), traced, x, y, width, height) != scalar[y * width + x];
-      }
-    }
-    EXPECT_EQ(differing, 0) << "scene " << s;
-  }
-}
-
 }  // namespace

@@ -48,62 +48,6 @@ TEST(TracePixel, InitialSceneProbePixels) {
 
 namespace {
 
-// Traces a whole frame with packs of Float lanes, each pack a run of
-// consecutive pixels of one row.
-template <class Float>
-std::vector<std::uint32_t> trace_frame_in_rows_of_packs(const SceneView& scene, int width,
-                                                        int height) {
-  using Int = lanes::Int<Float>;
-  constexpr int kWidth = lanes::LaneTypes<Float>::width;
-  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
-  for (int y = 0; y < height; ++y) {
-    for (int x0 = 0; x0 < width; x0 += kWidth) {
-      const Int x([&](auto i) { return x0 + static_cast<int>(i); });
-      const auto words = trace_pixel<Float>(scene, x, Int(y), width, height);
-      for (int i = 0; i < kWidth && x0 + i < width; ++i) pixels[y * width + x0 + i] = words[i];
-    }
-  }
-  return pixels;
-}
-
-template <class Float>
-class PackedTrace : public ::testing::Test {};
-
-using PackTypes = ::testing::Types<lanes::Pack<4>, lanes::NativePack>;
-TYPED_TEST_SUITE(PackedTrace, PackTypes);
-
-TYPED_TEST(PackedTrace, MatchesScalarWordForWord) {
-  const HostScene scene(initial_scene());
-  const int width = kFrameWidth, height = kFrameHeight;
-  std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
-  trace_frame_scalar(scene.view(), width, height, scalar.data());
-  const auto packed = trace_frame_in_rows_of_packs<TypeParam>(scene.view(), width, height);
-  int differing = 0;
-  for (std::size_t i = 0; i < scalar.size(); ++i) differing += scalar[i] != packed[i];
-  EXPECT_EQ(differing, 0);
-}
-
-// Over one period of the animation (2 pi in the clock), every frame of the
-// native-width trace equals the scalar frame word for word.
-TEST(NativePackedTrace, MatchesScalarOverAnAnimationPeriod) {
-  const int width = kFrameWidth, height = kFrameHeight, clocks = 64;
-  std::vector<std::uint32_t> scalar(static_cast<std::size_t>(width) * height);
-  for (int k = 0; k < clocks; ++k) {
-    const float clock = 1.0f + 6.2831853f * static_cast<float>(k) / clocks;
-    const HostScene scene(scene_at_clock(clock));
-    trace_frame_scalar(scene.view(), width, height, scalar.data());
-    const auto packed =
-        trace_frame_in_rows_of_packs<lanes::NativePack>(scene.view(), width, height);
-    int differing = 0;
-    for (std::size_t i = 0; i < scalar.size(); ++i) differing += scalar[i] != packed[i];
-    EXPECT_EQ(differing, 0) << "clock " << clock;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
