@@ -34,6 +34,7 @@
 #include "frame/host_renderer.h"
 #include "frame/frame_renderer.h"
 #include "outputs/output_error.h"
+#include "test_support/program_run.h"
 #include "test_support/scratch_dir.h"
 #include "tools/render/mp4_fixture.h"
 #include "tools/render/mp4_video.h"
@@ -44,100 +45,28 @@ namespace {
 
 using outputs::ScratchDir;
 
-struct RunResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using test_support::Launch;
+using test_support::Running;
+using RunResult = test_support::ProgramRun;
 
-std::string read_text(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// How to start the program: its folder, and changes to its environment
-// and standard streams.
-struct Launch {
-  std::optional<std::string> path;                          // replaces PATH
-  std::vector<std::pair<std::string, std::string>> env;     // added
-  bool close_stdout = false;
-};
-
-struct Running {
-  pid_t pid = -1;
-  std::filesystem::path capture;
-};
+std::string read_text(const std::filesystem::path& path) { return test_support::file_text(path); }
 
 Running start_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                      const Launch& launch = {}) {
-  static int counter = 0;
-  Running running;
-  running.capture = std::filesystem::temp_directory_path() /
-                    ("velmora-render-capture-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(running.capture);
-  const std::string out_file = (running.capture / "stdout").string();
-  const std::string err_file = (running.capture / "stderr").string();
-
-  std::vector<std::string> argv_text = {VELMORA_RENDER_PROGRAM};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (launch.path && std::string(*e).rfind("PATH=", 0) == 0) continue;
-    env_text.emplace_back(*e);
-  }
-  if (launch.path) env_text.push_back("PATH=" + *launch.path);
-  for (const auto& [name, value] : launch.env) env_text.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // Standard input: a file of our own that is empty, never /dev/null.
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, (running.capture / "stdin").c_str(),
-                                   O_RDONLY | O_CREAT, 0644);
-  if (launch.close_stdout) {
-    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  if (posix_spawn(&running.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) running.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return running;
+  return test_support::start_program(VELMORA_RENDER_PROGRAM, args, cwd, launch);
 }
 
-RunResult finish_render(const Running& running) {
-  RunResult result;
-  if (running.pid < 0) {
-    result.err = "cannot start the program";
-  } else {
-    int status = 0;
-    waitpid(running.pid, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  result.out = read_text(running.capture / "stdout");
-  result.err = read_text(running.capture / "stderr");
-  std::filesystem::remove_all(running.capture);
-  return result;
-}
+RunResult finish_render(const Running& running) { return test_support::finish_program(running); }
 
 // Runs the program in folder `cwd` with `args` and waits for it.
 RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                      const Launch& launch = {}) {
-  return finish_render(start_render(args, cwd, launch));
+  return test_support::run_program(VELMORA_RENDER_PROGRAM, args, cwd, launch);
 }
 
 RunResult run_render(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                      const std::string& path) {
-  return run_render(args, cwd, Launch{path, {}, false});
+  return run_render(args, cwd, Launch{path, {}, false, {}});
 }
 
 // Hidden files anywhere under `folder`: what a temporary would leave.
@@ -440,7 +369,7 @@ TEST(RenderProgram, LostStandardOutputIsAFailure) {
   const std::vector<std::string> cases[] = {
       {"--version"}, {"--help"}, {"--bench", "--seconds", "0.05", "--json"}};
   for (const auto& args : cases) {
-    const RunResult run = run_render(args, dir.path(), Launch{std::nullopt, {}, true});
+    const RunResult run = run_render(args, dir.path(), Launch{std::nullopt, {}, true, {}});
     EXPECT_EQ(run.exit_code, 1) << joined(args);
     EXPECT_EQ(run.err, "velmora-render: cannot write standard output: it was closed when the program started\n")
         << joined(args);
@@ -492,7 +421,7 @@ TEST(RenderProgram, VideoIsEncodedByFfmpegFromThePath) {
   };
   for (const Failure& f : failures) {
     std::filesystem::remove(dir / "clip.mp4");
-    const RunResult failed = run_render(args, dir.path(), Launch{path, {{"FAKE_MODE", f.mode}}, false});
+    const RunResult failed = run_render(args, dir.path(), Launch{path, {{"FAKE_MODE", f.mode}}, false, {}});
     EXPECT_EQ(failed.exit_code, 1) << f.mode;
     EXPECT_NE(failed.err.find(f.says), std::string::npos) << failed.err;
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
@@ -592,7 +521,7 @@ TEST(RenderProgram, InterruptsLeaveNoTemporaryAndNoEncoder) {
       const std::string frames = during_encoding ? "2" : "9999";
       const std::string mode = signo == SIGINT ? "wrapper" : "slow";
       const Running running = start_render({"--frames", frames, "--out-dir", "anim", "--video", "clip.mp4"},
-                                           dir.path(), Launch{path, {{"FAKE_MODE", mode}}, false});
+                                           dir.path(), Launch{path, {{"FAKE_MODE", mode}}, false, {}});
       ASSERT_GT(running.pid, 0);
       pid_t encoder = 0;
       if (during_encoding) {
@@ -1080,7 +1009,7 @@ TEST(RenderProgramOutputs, SilentEncoderIsGivenUpOn) {
     ScratchDir dir;
     const std::string path = write_fake_ffmpeg(dir);
     const RunResult run = run_render({"--frames", "2", "--out-dir", "anim", "--video", "v.mp4"}, dir.path(),
-                                     Launch{path, {{"FAKE_MODE", mode}}, false});
+                                     Launch{path, {{"FAKE_MODE", mode}}, false, {}});
     EXPECT_EQ(run.exit_code, 1) << mode;
     EXPECT_EQ(run.err,
               "velmora-render: --video needs ffmpeg, which did not answer within 5 s when asked for its version; "
@@ -1131,7 +1060,7 @@ TEST(RenderProgramOutputs, FoldersSocketsAndClosedStandardOutput) {
        "cannot write standard output: it was closed when the program started"},
   };
   for (const Case& c : cases) {
-    const RunResult run = run_render(c.args, dir.path(), Launch{path, {}, c.close_stdout});
+    const RunResult run = run_render(c.args, dir.path(), Launch{path, {}, c.close_stdout, {}});
     EXPECT_EQ(run.exit_code, 1) << joined(c.args);
     EXPECT_EQ(run.err, "velmora-render: " + run.err.substr(16)) << run.err;
     EXPECT_NE(run.err.find(c.says), std::string::npos) << joined(c.args) << run.err;

@@ -1,19 +1,16 @@
 // Whole-program tests of velmora-render's scene files: bad files refused
 // with one line and exit 2, nothing rendered or written; the built-in
 // scene's dump read back giving its frames word for word.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "test_support/program_run.h"
 #include "test_support/scratch_dir.h"
 #include "tools/render/scene_file.h"
 
@@ -22,52 +19,16 @@ namespace {
 
 using outputs::ScratchDir;
 
-struct ProgramRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using test_support::file_text;
+using test_support::ProgramRun;
+using test_support::write_text;
 
-std::string file_text(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_text(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Runs the program in `folder` with standard input from `input` (empty:
-// /dev/null); its standard output and error are kept beside it.
+// Runs the program in `folder` with standard input from the file `input`
+// (none: an empty one).
 ProgramRun run_render(const std::vector<std::string>& args, const ScratchDir& folder, const std::string& input = "") {
-  const std::filesystem::path out = folder.path() / ".stdout", err = folder.path() / ".stderr";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
-    const int in = ::open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || o < 0 || e < 0) ::_exit(127);
-    ::dup2(in, 0);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<std::string> text = {VELMORA_RENDER_PROGRAM};
-    text.insert(text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ProgramRun run;
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = file_text(out);
-  run.err = file_text(err);
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return run;
+  test_support::Launch launch;
+  launch.stdin_file = input;
+  return test_support::run_program(VELMORA_RENDER_PROGRAM, args, folder.path(), launch);
 }
 
 // A valid scene with one sphere, one material and the light, in which
