@@ -296,15 +296,16 @@ VELMORA_HOST_DEVICE lanes::UInt<Float> pack_pixel(const Vec4T<Float>& color_sum)
 // rounding) and refracting there with the unnormalised N' = E - C.  The next
 // ray thus starts just inside the sphere near the entry point; the search
 // never hits a sphere containing its origin, and skips this one anyway.
+// Only the lanes of `wanted`, which hit a sphere, are moved: the others'
+// rays are never read.
 template <class Float, int kRoom>
 VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Float, kRoom>& traced,
                                                          const RayT<Float>& ray,
                                                          const HitRecordT<Float>& trace_hit,
-                                                         const Float& eta) {
+                                                         const Float& eta, const lanes::Mask<Float>& wanted) {
   RayT<Float> next = refract_ray(trace_hit.point, ray.direction, trace_hit.normal, eta);
-  const lanes::Mask<Float> again = trace_hit.hit;
-  if (lanes::any(again)) {
-    const SphereLanes<Float> sphere = sphere_lanes<Float>(traced, trace_hit.sphere_index, again);
+  if (lanes::any(wanted)) {
+    const SphereLanes<Float> sphere = sphere_lanes<Float>(traced, trace_hit.sphere_index, wanted);
     const Vec4T<Float> O = next.origin;
     const Vec4T<Float> T = next.direction;
     const Vec4T<Float> oc = vec_sub(O, sphere.center);
@@ -317,8 +318,8 @@ VELMORA_HOST_DEVICE RayT<Float> transparent_continuation(const TracedSpheres<Flo
     const Vec4T<Float> E = vec_add(O, vec_scale(T, t));
     const Vec4T<Float> normal = vec_sub(E, sphere.center);
     const RayT<Float> moved = refract_ray(E, T, normal, eta);
-    next.origin = select<Float>(again, moved.origin, next.origin);
-    next.direction = select<Float>(again, moved.direction, next.direction);
+    next.origin = select<Float>(wanted, moved.origin, next.origin);
+    next.direction = select<Float>(wanted, moved.direction, next.direction);
   }
   return next;
 }
@@ -376,7 +377,7 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> continue_ray(const TracedSpheres<Float, k
   }
   if (lanes::any(transmits)) {
     const Float eta = 1.0f / m.refraction_index;
-    const RayT<Float> next = transparent_continuation(traced, ray, trace_hit, eta);
+    const RayT<Float> next = transparent_continuation(traced, ray, trace_hit, eta, transmits);
     // Each transparent continuation takes the transparency twice.
     weight = lanes::select(transmits, weight * m.transparency * m.transparency, weight);
     ray.origin = select<Float>(transmits, next.origin, ray.origin);
