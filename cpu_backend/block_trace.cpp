@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <utility>
@@ -51,15 +52,17 @@ void store_lanes(const T& v, unsigned int* words) {
   }
 }
 
-// The tables a block traces with, the traced spheres and the camera rays'
-// culling, depend on the spheres alone, and every block of a frame reads the
-// same ones.  Made afresh for each 8 x 8 block they took a tenth of the
-// frame, so each worker keeps the last ones it made, with the texels they
-// were made from, and makes them again only when the store holds other
-// spheres.  Same texels, same tables: the words do not change.
+// The tables a block traces with, the traced spheres and the culling,
+// depend on the spheres and the light alone, and every block of a frame
+// reads the same ones.  Made afresh for each 8 x 8 block they took a tenth
+// of the frame, so each worker keeps the last ones it made, with the texels
+// and the light they were made from, and makes them again only when the
+// stores hold others: same texels, same tables, and the words do not change.
+// The stores are compared once per launch, which cannot change them.
 template <class Float, int kRoom>
 struct BlockTables {
-  int count = -1;  // none made yet
+  std::uint64_t launch = 0;  // the launch that last compared the stores
+  int count = -1;            // none made yet
   SphereTexel texels[2 * kRoom] = {};
   Vec4 light;
   TracedSpheres<Float, kRoom> spheres;
@@ -71,6 +74,9 @@ struct BlockTables {
 template <class Float, int kRoom>
 const BlockTables<Float, kRoom>& block_tables(const SceneView& scene) {
   thread_local BlockTables<Float, kRoom> tables;
+  const std::uint64_t launch = launch_serial();
+  if (launch != 0 && launch == tables.launch) return tables;
+  tables.launch = launch;
   const int count = std::min(traced_sphere_count(scene), kRoom);
   SphereTexel texels[2 * kRoom] = {};
   for (int i = 0; i < 2 * count; ++i) texels[i] = fetch_texel(scene, i);

@@ -7,6 +7,7 @@
 #include <tbb/task_arena.h>
 #include <tbb/task_scheduler_observer.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,22 @@ using namespace cpurt::internal;
 using cpurt::test_hooks::Op;
 
 namespace {
+
+std::atomic<std::uint64_t> last_launch_serial{0};
+thread_local std::uint64_t running_launch_serial = 0;
+
+// Marks this thread as running the blocks of launch `serial` while it
+// lives.
+class RunningLaunch {
+ public:
+  explicit RunningLaunch(std::uint64_t serial) : saved_(running_launch_serial) { running_launch_serial = serial; }
+  ~RunningLaunch() { running_launch_serial = saved_; }
+  RunningLaunch(const RunningLaunch&) = delete;
+  RunningLaunch& operator=(const RunningLaunch&) = delete;
+
+ private:
+  std::uint64_t saved_;
+};
 
 // ThreadSanitizer cannot see oneTBB's synchronisation: it happens inside
 // the uninstrumented library.  So in a ThreadSanitizer build the scheduler's
@@ -125,6 +142,7 @@ void run_grid(const Kernel& kernel, dim3 grid, dim3 block, void** args) {
   Launcher& l = launcher();
   std::lock_guard launch(l.mutex);
   const cpurt::internal::TextureSnapshot textures = cpurt::internal::snapshot_textures();
+  const std::uint64_t serial = ++last_launch_serial;
   int launched = 0;
   int finished = 0;
   happens_before(&launched);
@@ -135,6 +153,7 @@ void run_grid(const Kernel& kernel, dim3 grid, dim3 block, void** args) {
                         [&](const tbb::blocked_range<std::uint64_t>& range) {
                           const CheckedBody checked(&launched, &finished);
                           const cpurt::internal::LaunchTextures bound(textures);
+                          const RunningLaunch running(serial);
                           blockDim = block;
                           gridDim = grid;
                           for (std::uint64_t i = range.begin(); i != range.end(); ++i) {
@@ -217,3 +236,5 @@ void set_thread_count(int n) {
 }
 
 }  // namespace cpurt
+
+std::uint64_t cpurt::launch_serial() { return running_launch_serial; }

@@ -279,6 +279,12 @@ struct TextureMemory {
 };
 TextureMemory texture_memory(cudaTextureObject_t tex);
 
+// The serial number of the launch whose blocks this thread is running: a
+// new one for each launch, 0 outside any.  No copy to the stores overlaps
+// a launch, so what a kernel works out from the stores alone holds for
+// every block of the launch that worked it out.
+std::uint64_t launch_serial();
+
 // The CPU's model name as the device's name: the value of the first
 // "model name" line of a /proc/cpuinfo text, or "CPU" when there is none.
 std::string cpu_model_name(std::string_view cpuinfo);

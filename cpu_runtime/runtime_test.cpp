@@ -24,6 +24,7 @@ struct BlockRecord {
   dim3 block;
   dim3 grid;
   int tag;
+  std::uint64_t launch;
 };
 
 // Each block writes only its own record, so a block run twice or run
@@ -36,6 +37,7 @@ void record_blocks(BlockRecord* records, int tag) {
   r.block = blockDim;
   r.grid = gridDim;
   r.tag = tag;
+  r.launch = cpurt::launch_serial();
 }
 
 void failing_kernel() { throw std::runtime_error("fault while running"); }
@@ -399,7 +401,11 @@ class LaunchTest : public RuntimeTest {
   }
 };
 
+// Every block sees its launch's values, and the launch's serial number:
+// one for all of its blocks, a new one for every launch, and 0 on the
+// calling thread once the launch is over.
 TEST_F(LaunchTest, EveryBlockRunsOnceWithItsLaunchValues) {
+  std::uint64_t previous_launch = 0;
   for (const int threads : {1, 2, 3}) {
     cpurt::set_thread_count(threads);
     EXPECT_EQ(cpurt::thread_count(), threads);
@@ -420,9 +426,13 @@ TEST_F(LaunchTest, EveryBlockRunsOnceWithItsLaunchValues) {
           EXPECT_TRUE(r.block.x == 8 && r.block.y == 4 && r.block.z == 2);
           EXPECT_TRUE(r.grid.x == 7 && r.grid.y == 5 && r.grid.z == 3);
           EXPECT_EQ(r.tag, tag);
+          EXPECT_EQ(r.launch, records[0].launch);
         }
       }
     }
+    EXPECT_GT(records[0].launch, previous_launch);
+    previous_launch = records[0].launch;
+    EXPECT_EQ(cpurt::launch_serial(), 0u);
   }
 }
 

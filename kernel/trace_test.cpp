@@ -255,7 +255,7 @@ TEST(TracePixel, TransparentSphereHeadOn) {
   // The refracted ray itself: straight on, starting just inside the sphere.
   HitRecord hit;
   ASSERT_TRUE(find_nearest_hit(traced_spheres(scene.view()), kDownMinusZ, hit));
-  const Ray next = transparent_continuation(traced_spheres(scene.view()), kDownMinusZ, hit, 1.0f / 1.05f);
+  const Ray next = transparent_continuation(traced_spheres(scene.view()), kDownMinusZ, hit, 1.0f / 1.05f, true);
   EXPECT_NEAR(next.origin.z, -4.00001f, 1e-6f);
   EXPECT_EQ(next.direction.x, 0.0f);
   EXPECT_EQ(next.direction.z, -1.0f);

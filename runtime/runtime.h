@@ -35,4 +35,8 @@ inline std::string first_device_name() {
 // fetch them through the texture unit.
 using TextureMemory = cpurt::TextureMemory;
 inline TextureMemory texture_memory(cudaTextureObject_t texture) { return cpurt::texture_memory(texture); }
+
+// The serial number of the launch whose blocks this thread runs, 0 outside
+// any: the stores stay as they are for the whole of a launch.
+inline std::uint64_t launch_serial() { return cpurt::launch_serial(); }
 #endif
