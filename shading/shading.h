@@ -91,14 +91,14 @@ VELMORA_HOST_DEVICE Vec4T<Float> broadcast(const Vec4& v) {
   return Vec4T<Float>(Float(v.x), Float(v.y), Float(v.z), Float(v.w));
 }
 
-// Lane by lane: `if_true` where the mask is set, `if_false` elsewhere.
+// Lane by lane: `if_true` where the mask is set, `if_false` elsewhere; like
+// every vector made here, the result has w = 1.
 template <class Float>
 VELMORA_HOST_DEVICE Vec4T<Float> select(const lanes::Mask<Float>& mask, const Vec4T<Float>& if_true,
                                         const Vec4T<Float>& if_false) {
   return Vec4T<Float>(lanes::select(mask, if_true.x, if_false.x),
                       lanes::select(mask, if_true.y, if_false.y),
-                      lanes::select(mask, if_true.z, if_false.z),
-                      lanes::select(mask, if_true.w, if_false.w));
+                      lanes::select(mask, if_true.z, if_false.z));
 }
 
 // ------------------------------------------------------------------- rays
