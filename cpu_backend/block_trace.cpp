@@ -18,10 +18,9 @@
 
 namespace {
 
-// A scene of up to four spheres, the built-in one among them, is traced
-// with a table of four, which is made at a fraction of the cost of the
-// store's 32 and searched unrolled.
-inline constexpr int kFewSpheres = 4;
+// A scene of up to four spheres (kFewSpheres), the built-in one among them,
+// is traced with a table of four, which is made at a fraction of the cost
+// of the store's 32 and searched unrolled.
 
 // The lane value whose lane i is lane(i).
 template <class T, class LaneValue>

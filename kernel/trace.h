@@ -67,12 +67,15 @@ VELMORA_HOST_DEVICE SphereLanes<Float> select(const lanes::Mask<Float>& mask,
 // eye - centre, and its squared length less the radius squared.  Entries
 // from `count` on are never read.
 //
-// kRoom is how many spheres the table holds: the store's 32, or four for a
-// scene known to have no more, the built-in one among them.  The entries
+// kRoom is how many spheres the table holds: the store's 32, or
+// kFewSpheres for a scene known to have no more, the built-in one among
+// them.  The entries
 // are plain members made whole with the table, once per block: the store's
 // 32 cost the four-sphere scene about a sixth of its frame at 16 lanes, and
 // leaving the unused ones unmade (through a union) slowed every search at
 // 8 lanes by a fifth.
+inline constexpr int kFewSpheres = 4;
+
 template <class Float, int kRoom = kMaxSpheres>
 struct TracedSpheres {
   int count;
@@ -100,6 +103,17 @@ VELMORA_HOST_DEVICE TracedSpheres<Float, kRoom> traced_spheres(const SceneView& 
     const Vec4 eye_offset = vec_sub(Vec4(0.0f, 0.0f, 0.0f), sphere.center);
     traced.eye_offset[i] = broadcast<Float>(eye_offset);
     traced.eye_c[i] = Float(vec_dot(eye_offset, eye_offset) - sphere.radius_sq);
+  }
+  if constexpr (kRoom <= kFewSpheres) {
+    // The rest of a small table holds spheres that no ray can hit (every
+    // test of a NaN centre fails), so that its search may test every entry
+    // without asking which are the scene's.
+    const float nan = lanes::float_from_bits(0x7fc00000u);
+    for (int i = traced.count; i < kRoom; ++i) {
+      traced.sphere[i] = sphere_lanes<Float>(SphereData{Vec4(nan, nan, nan), nan, 0});
+      traced.eye_offset[i] = broadcast<Float>(Vec4(nan, nan, nan));
+      traced.eye_c[i] = Float(nan);
+    }
   }
   return traced;
 }
@@ -188,11 +202,12 @@ VELMORA_HOST_DEVICE lanes::Mask<Float> find_nearest_hit(const TracedSpheres<Floa
   if constexpr (lanes::LaneTypes<Float>::width == 1) {
     VELMORA_ROLLED_LOOP
     for (int i = 0; i < traced.count; ++i) test_sphere(i);
-  } else if (kRoom <= 4) {
-    // A table of a few spheres: each in turn, unrolled.
+  } else if (kRoom <= kFewSpheres) {
+    // A small table: each entry in turn, unrolled, those past the count
+    // being spheres that no ray hits.
     VELMORA_UNROLLED_LOOP(4)
     for (int i = 0; i < kRoom; ++i) {
-      if (i < traced.count && (candidates >> i & 1u) != 0) test_sphere(i);
+      if ((candidates >> i & 1u) != 0) test_sphere(i);
     }
   } else {
     // The candidates in index order, as one lane takes them all.
