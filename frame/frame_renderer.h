@@ -1,6 +1,7 @@
-// What turns a scene held in records into a frame of a given size.  The tools, the benchmarks and the tests hold the scene in records;
-// the viewer holds it in the scene globals, and both make their frames
-// through make_frame (frame/make_frame.h).
+// What turns a scene held in records into a frame of a given size.  The
+// tools, the benchmarks and the tests hold the scene in records; the viewer
+// holds it in the scene globals, and both make their frames through
+// make_frame (frame/make_frame.h).
 #pragma once
 
 #include <cstdint>

@@ -69,7 +69,7 @@ int render_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
   for (const FrameOutput& output : o.frame_outputs) names.push_back(output.path);
   outputs::OutputSet outputs(names);
 
-  const PosedScene scene = posed_scene(o, animated);
+  const PosedScene scene = posed_scene(animated, o.pose, o.clock);
 
   const FrameSize size = o.sizes.front();
   std::vector<std::uint32_t> pixels(size.pixel_count());
@@ -98,7 +98,7 @@ int render_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
 // --verify: the frame through the back-end against the reference frame;
 // nothing is written but the report.
 int verify_single_frame(const RenderOptions& o, const AnimatedScene& animated) {
-  const PosedScene scene = posed_scene(o, animated);
+  const PosedScene scene = posed_scene(animated, o.pose, o.clock);
   HostLayerRenderer renderer(o.sizes.front());
   const Verification result = verify_frame(renderer, scene);
   std::fputs(result.report.c_str(), stdout);

@@ -8,17 +8,11 @@
 
 #include "tools/render/frame_formats.h"
 #include "frame/frame_renderer.h"
+#include "frame/posed_scene.h"
 
 namespace render_tool {
 
 enum class Mode { single_frame, animation, benchmark, dump_scene };
-
-// Which scene a single frame shows.
-enum class FramePose {
-  first_viewer_frame,  // the clock after the viewer's first animation step
-  initial,             // the spheres as start-up writes them, before any step
-  clock,               // the spheres as the animation places them at `clock`
-};
 
 inline constexpr const char* kDefaultPngName = "velmora.png";
 inline constexpr double kDefaultRate = 60.0;

@@ -5,19 +5,6 @@
 
 namespace render_tool {
 
-PosedScene posed_scene(const RenderOptions& options, const AnimatedScene& scene) {
-  switch (options.pose) {
-    case FramePose::initial:
-      return {scene.initial, "initial scene"};
-    case FramePose::clock:
-      return {scene.at_clock(options.clock), "clock " + std::to_string(options.clock)};
-    case FramePose::first_viewer_frame:
-      break;
-  }
-  const float clock = first_viewer_clock();
-  return {scene.at_clock(clock), "clock " + std::to_string(clock)};
-}
-
 Verification verify_frame(FrameRenderer& renderer, const PosedScene& scene) {
   const FrameSize size = renderer.size();
   std::vector<std::uint32_t> frame(size.pixel_count());

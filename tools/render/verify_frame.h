@@ -6,21 +6,10 @@
 #include <string>
 
 #include "reference/reference_frame.h"
-#include "tools/render/options.h"
 #include "frame/frame_renderer.h"
+#include "frame/posed_scene.h"
 
 namespace render_tool {
-
-// The scene of the one frame that the options ask for (--initial, --clock T
-// or the viewer's first frame) and its name in reports.
-struct PosedScene {
-  SceneContent records;
-  std::string name;  // "initial scene" or "clock 2.500000"
-};
-
-// The pose of `scene` (the built-in scene unless given) that the options
-// ask for.
-PosedScene posed_scene(const RenderOptions& options, const AnimatedScene& scene = built_in_scene());
 
 // What the comparison found, and the two lines that say so.
 struct Verification {

@@ -63,26 +63,5 @@ TEST(VerifyFrame, ReportsCountsAndVerdict) {
   }
 }
 
-bool same_spheres(const SceneContent& a, const SceneContent& b) {
-  return a.spheres.size() == b.spheres.size() &&
-         std::memcmp(a.spheres.data(), b.spheres.data(), a.spheres.size() * sizeof(Sphere)) == 0;
-}
-
-TEST(VerifyFrame, PosesTheSceneTheOptionsAskFor) {
-  RenderOptions o;
-  o.pose = FramePose::initial;
-  EXPECT_TRUE(same_spheres(posed_scene(o).records, initial_scene()));
-  EXPECT_EQ(posed_scene(o).name, "initial scene");
-
-  o.pose = FramePose::clock;
-  o.clock = 2.5f;
-  EXPECT_TRUE(same_spheres(posed_scene(o).records, scene_at_clock(2.5f)));
-  EXPECT_EQ(posed_scene(o).name, "clock 2.500000");
-
-  o.pose = FramePose::first_viewer_frame;
-  EXPECT_TRUE(same_spheres(posed_scene(o).records, scene_at_clock(first_viewer_clock())));
-  EXPECT_FALSE(same_spheres(posed_scene(o).records, initial_scene()));
-}
-
 }  // namespace
 }  // namespace render_tool
