@@ -86,8 +86,9 @@ const BlockTables<Float, kRoom>& block_tables(const SceneView& scene) {
     tables.count = count;
     tables.light = light;
     tables.spheres = traced_spheres<Float, kRoom>(scene);
-    if constexpr (lanes::LaneTypes<Float>::width > 1) {
-      tables.culling = camera_culling(scene);
+    if constexpr (lanes::LaneTypes<Float>::width > 1) tables.culling = camera_culling(scene);
+    // The culling after the camera's is used in larger tables only.
+    if constexpr (lanes::LaneTypes<Float>::width > 1 && kRoom > kFewSpheres) {
       tables.shadows = shadow_culling(scene);
       tables.continuations = continuation_culling(scene);
     }
